@@ -1,0 +1,113 @@
+#include "app/mainwindow.h"
+
+#include "app/dragguard.h"
+#include "app/processstate.h"
+#include "forms/aboutbx.h"
+#include "forms/fonts.h"
+#include "forms/mainwindowui.h"
+#include "instrument/serialports.h"
+
+#include <QCoreApplication>
+#include <QPixmap>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent)
+    : MainWindow(std::make_unique<SystemSerialPorts>(QCoreApplication::arguments().mid(1)), parent)
+{
+}
+
+MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new MainWindowUi)
+    , m_ports(std::move(ports))
+{
+    registerFontSubstitutes();
+    ui->setupUi(this);
+    setFixedSize(size());
+    PollInterval = 500;
+    ui->PortSelBox->addItem(tr("Select a Device"));
+    PortList = m_ports->availablePorts();
+    connect(&Port, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+    QTimer::singleShot(600, this, SLOT(Discover()));
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+
+bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    if (eventType == "windows_generic_MSG")
+        DragGuard = DragGuardRule::next(DragGuard, static_cast<MSG *>(message)->message);
+    return QMainWindow::nativeEvent(eventType, message, result);
+}
+#endif
+
+void MainWindow::on_AboutBtn_clicked()
+{
+    (new AboutBx(this))->show();
+}
+
+// ResultsBox is a log of port names: append them as plain text, one paragraph
+// each, whatever characters they hold.
+void MainWindow::appendLog(const QString &line)
+{
+    QTextDocument *log = ui->ResultsBox->document();
+    QTextCursor cursor(log);
+    cursor.movePosition(QTextCursor::End);
+    if (!log->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+}
+
+// Errors that leave the port unusable. The port reports them over and over
+// until it is closed, so it is closed at the first.
+static bool isFatalPortError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::onPortError(QSerialPort::SerialPortError error)
+{
+    // A port that failed to open is dealt with where it was opened.
+    if (isFatalPortError(error) && Port.isOpen())
+        instrumentLost(Port.errorString());
+}
+
+void MainWindow::instrumentLost(const QString &reason)
+{
+    Port.close();
+    if (m_link == Link::None)
+        return;
+    m_link = Link::None;
+
+    appendLog(QStringLiteral(" Lost: ") + reason);
+    ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Red.png")));
+    ui->LEDCOM->setToolTip(tr("Instrument lost: %1").arg(reason));
+    ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
+    if (PollMode == Capturing) {
+        // The capture file already holds every piece that arrived.
+        PollMode = Monitoring;
+        ScanCountdown = 0;
+        if (CaptureError.isEmpty())
+            ui->ScanningLabel->clear();
+    }
+    // The instrument's row stays listed: choosing it again reconnects.
+    ui->PortSelBox->setEnabled(true);
+}

@@ -1,0 +1,130 @@
+// The measurement poll loop and the eye capture: the MainWindow passes that
+// run every 500 ms once an instrument is connected.
+
+#include "app/mainwindow.h"
+#include "app/processstate.h"
+#include "forms/mainwindowui.h"
+#include "measurement/capture.h"
+#include "measurement/measurementreply.h"
+
+#include <QPixmap>
+#include <QTimer>
+#include <QTransform>
+
+#include <algorithm>
+
+void MainWindow::armPass(int delay)
+{
+    ++m_armedPasses;
+    QTimer::singleShot(delay, this, SLOT(ReceiveMeas()));
+}
+
+int MainWindow::ReceiveMeas()
+{
+    // One chain of passes at a time: when a reconnection armed a newer pass,
+    // an older one still pending gives way to it.
+    m_armedPasses = std::max(0, m_armedPasses - 1);
+    if (m_armedPasses > 0 || m_link != Link::Polling)
+        return 0;
+
+    // While the user works the port list the chain ends; choosing a port
+    // starts a new one.
+    if (ui->PortSelBox->hasFocus())
+        return 0;
+
+    const qint64 available = Port.bytesAvailable();
+    const QByteArray buffer = Port.readAll();
+    ui->spinBox->setValue(ScanCountdown);
+
+    if (PollMode == Monitoring)
+        monitoringPass(buffer, available);
+    else
+        capturingPass(buffer);
+
+    // The pass may have found the instrument gone.
+    if (m_link == Link::Polling)
+        armPass(Capture::nextPassDelay(PollMode, PollInterval));
+    return 0;
+}
+
+void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
+{
+    if (const auto display = decodeMeasurementReply(buffer, available)) {
+        ui->LEDStat->setPixmap(QPixmap(lockLampPicture(display->lamp)));
+        ui->QFactorLabel->setText(display->qualityText);
+        ui->AmplitudeBar->setValue(display->amplitude);
+        ui->VoltageLabel->setText(display->amplitudeText);
+        ui->HeightLabel->setText(display->heightText);
+        ui->WidthLabel->setText(display->widthText);
+        ui->RateLabel->setText(display->rateText);
+    }
+
+    if (ScanCountdown <= 0) {
+        Port.write("read\r\n");
+        return;
+    }
+    PollMode = Capturing;
+    CaptureOffset = 0;
+    Port.readAll();
+    Port.write("SCAN\r\n");
+}
+
+void MainWindow::capturingPass(const QByteArray &buffer)
+{
+    if (!buffer.isEmpty()) {
+        writeCapturePiece(ScanCountdown > 0 ? Capture::cutToBitmapStart(buffer) : buffer);
+        ScanCountdown = 0;
+        return;
+    }
+
+    switch (Capture::decideEmptyPoll(DragGuard, ScanCountdown)) {
+    case Capture::EmptyPoll::Wait:
+        break;
+    case Capture::EmptyPoll::CountDown:
+        --ScanCountdown;
+        break;
+    case Capture::EmptyPoll::EndScan:
+        endScan();
+        break;
+    }
+}
+
+void MainWindow::writeCapturePiece(QByteArray piece)
+{
+    if (!CaptureFile.open(QIODevice::ReadWrite)) {
+        showCaptureError(CaptureFile.errorString());
+        CaptureOffset += piece.size();
+        return;
+    }
+    QByteArray content = CaptureFile.readAll();
+    Capture::placePiece(content, CaptureOffset, piece);
+    CaptureOffset += piece.size();
+    // The whole file is on disk before the picture is loaded from it.
+    const bool written = CaptureFile.seek(0) && CaptureFile.write(content) == content.size()
+                         && CaptureFile.flush();
+    if (!written)
+        showCaptureError(CaptureFile.errorString());
+
+    const QPixmap capture(CaptureFileName);
+    ui->EyePlot->setPixmap(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
+    CaptureFile.close();
+    ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
+}
+
+void MainWindow::endScan()
+{
+    PollMode = Monitoring;
+    ScanCountdown = 0;
+    // A capture that could not be saved keeps saying so after the scan.
+    if (CaptureError.isEmpty())
+        ui->ScanningLabel->clear();
+    Port.write("read\r\n");
+}
+
+void MainWindow::showCaptureError(const QString &reason)
+{
+    CaptureError = reason;
+    ui->ScanningLabel->setText(tr("Not saved"));
+    ui->ScanningLabel->setToolTip(tr("The capture could not be written to %1: %2")
+                                      .arg(CaptureFileName, reason));
+}
