@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the program with a simulated
+# Zentaval on a pseudo-terminal. Close the window to stop both.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${ZENTAVAL_BUILD_DIR:-$root/build}"
+
+"$root/scripts/install-dependencies.sh"
+"$root/scripts/build.sh" "$build_dir"
+
+bin="$build_dir/bin"
+paths_file="$(mktemp)"
+"$bin/zentaval-sim" >"$paths_file" &
+simulator=$!
+trap 'kill "$simulator" 2>/dev/null || true; rm -f "$paths_file"' EXIT
+
+for _ in $(seq 50); do
+    [ -s "$paths_file" ] && break
+    sleep 0.1
+done
+device="$(head -n 1 "$paths_file")"
+if [ -z "$device" ]; then
+    echo "The simulated instrument did not start." >&2
+    exit 1
+fi
+echo "Simulated Zentaval on $device"
+
+# The program reads its capture template from the working directory.
+cd "$bin"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    ./zentaval "$device"
+else
+    echo "No display: running on a virtual X server (xvfb-run)."
+    xvfb-run -a ./zentaval "$device"
+fi
