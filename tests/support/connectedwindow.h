@@ -1,0 +1,30 @@
+#pragma once
+
+#include "simulatedinstrument.h"
+#include "support/windowharness.h"
+
+#include <memory>
+
+namespace WindowHarness {
+
+// A window connected to one simulated instrument and polling it, as after the
+// user picked the instrument's row.
+struct ConnectedWindow
+{
+    std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>();
+    std::unique_ptr<MainWindow> window;
+    MainWindowUi *ui = nullptr;
+
+    // Discovery, the choice of the row and the identification: about 1.6 s.
+    bool connect()
+    {
+        window = makeWindow({instrument->devicePath()});
+        ui = window->form();
+        if (!QTest::qWaitFor([] { return DiscoveryOver; }, 3000) || ui->PortSelBox->count() != 2)
+            return false;
+        chooseRow(*window, 1);
+        return QTest::qWaitFor([this] { return window->windowTitle() != "Zentaval"; }, 2000);
+    }
+};
+
+} // namespace WindowHarness
