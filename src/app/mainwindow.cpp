@@ -13,6 +13,10 @@
 #include <QTextCursor>
 #include <QTimer>
 
+namespace {
+constexpr qint64 MaximumBytesPerPass = 1024 * 1024;
+}
+
 MainWindow::MainWindow(QWidget *parent)
     : MainWindow(std::make_unique<SystemSerialPorts>(QCoreApplication::arguments().mid(1)), parent)
 {
@@ -30,6 +34,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     ui->PortSelBox->addItem(tr("Select a Device"));
     PortList = m_ports->availablePorts();
     connect(&Port, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+    // A faulty instrument that floods the line is read no faster than the
+    // passes take its bytes; far more than a whole capture fits.
+    Port.setReadBufferSize(MaximumBytesPerPass);
     QTimer::singleShot(600, this, SLOT(Discover()));
 }
 

@@ -48,7 +48,7 @@ private:
     void appendLog(const QString &line);
     void monitoringPass(const QByteArray &buffer, qint64 available);
     void capturingPass(const QByteArray &buffer);
-    void writeCapturePiece(QByteArray piece);
+    void writeCapturePiece(const QByteArray &piece, qint64 offset);
     void endScan();
     void showCaptureError(const QString &reason);
 

@@ -39,6 +39,38 @@ EmptyPoll decideEmptyPoll(int dragGuard, int scanCountdown)
     return EmptyPoll::EndScan;
 }
 
+CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard)
+{
+    CapturingPass pass;
+    if (bytesRead.isEmpty()) {
+        switch (decideEmptyPoll(dragGuard, progress.scanCountdown)) {
+        case EmptyPoll::Wait:
+            break;
+        case EmptyPoll::CountDown:
+            --progress.scanCountdown;
+            break;
+        case EmptyPoll::EndScan:
+            progress.scanCountdown = 0;
+            pass.endScan = true;
+            break;
+        }
+        return pass;
+    }
+
+    pass.writePiece = true;
+    pass.piece = progress.scanCountdown > 0 ? cutToBitmapStart(bytesRead) : bytesRead;
+    pass.offset = progress.captureOffset;
+    progress.scanCountdown = 0;
+    const qint64 room = std::max<qint64>(0, MaximumCaptureBytes - progress.captureOffset);
+    if (pass.piece.size() > room) {
+        pass.piece.truncate(room);
+        pass.captureTooLong = true;
+        pass.endScan = true;
+    }
+    progress.captureOffset += pass.piece.size();
+    return pass;
+}
+
 int nextPassDelay(int pollMode, int pollInterval)
 {
     return (15 * pollMode - 14) * pollInterval;

@@ -38,6 +38,26 @@ enum class EmptyPoll {
 };
 EmptyPoll decideEmptyPoll(int dragGuard, int scanCountdown);
 
+// Where a scan stands between two Capturing passes.
+struct ScanProgress
+{
+    int scanCountdown = EmptyPollsAllowed; // above 0 until the first piece came
+    qint64 captureOffset = 0;              // capture bytes received so far
+};
+
+// What one Capturing pass does with the bytes it read.
+struct CapturingPass
+{
+    bool writePiece = false; // put `piece` into the capture file at `offset`
+    QByteArray piece;
+    qint64 offset = 0;
+    bool endScan = false;       // back to Monitoring
+    bool captureTooLong = false; // the stream passed MaximumCaptureBytes
+};
+
+// Decides a Capturing pass and moves `progress` on.
+CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard);
+
 // The delay before the next pass, for the PollMode that holds once a pass is
 // done: one poll interval while monitoring, sixteen after "SCAN\r\n".
 int nextPassDelay(int pollMode, int pollInterval);

@@ -71,34 +71,31 @@ void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
 
 void MainWindow::capturingPass(const QByteArray &buffer)
 {
-    if (!buffer.isEmpty()) {
-        writeCapturePiece(ScanCountdown > 0 ? Capture::cutToBitmapStart(buffer) : buffer);
-        ScanCountdown = 0;
-        return;
-    }
+    Capture::ScanProgress progress{ScanCountdown, CaptureOffset};
+    const Capture::CapturingPass pass = Capture::decideCapturingPass(progress, buffer, DragGuard);
+    ScanCountdown = progress.scanCountdown;
+    CaptureOffset = int(progress.captureOffset);
 
-    switch (Capture::decideEmptyPoll(DragGuard, ScanCountdown)) {
-    case Capture::EmptyPoll::Wait:
-        break;
-    case Capture::EmptyPoll::CountDown:
-        --ScanCountdown;
-        break;
-    case Capture::EmptyPoll::EndScan:
-        endScan();
-        break;
+    if (pass.writePiece)
+        writeCapturePiece(pass.piece, pass.offset);
+    if (pass.captureTooLong) {
+        // The instrument does not stop by itself: keep what the file holds.
+        Port.write("scan\r\n");
+        appendLog(QStringLiteral(" Capture cut at %1 bytes").arg(CaptureOffset));
     }
+    if (pass.endScan)
+        endScan();
 }
 
-void MainWindow::writeCapturePiece(QByteArray piece)
+void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
 {
     if (!CaptureFile.open(QIODevice::ReadWrite)) {
         showCaptureError(CaptureFile.errorString());
-        CaptureOffset += piece.size();
+        ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
         return;
     }
     QByteArray content = CaptureFile.readAll();
-    Capture::placePiece(content, CaptureOffset, piece);
-    CaptureOffset += piece.size();
+    Capture::placePiece(content, offset, piece);
     // The whole file is on disk before the picture is loaded from it.
     const bool written = CaptureFile.seek(0) && CaptureFile.write(content) == content.size()
                          && CaptureFile.flush();

@@ -22,6 +22,8 @@ private slots:
     void emptyPollDecisions_data();
     void emptyPollDecisions();
     void passDelays();
+    void capturingPassesFollowTheStream();
+    void endlessStreamIsCutAtTheBound();
     void captureFileStartsAsTheTemplate();
     void existingFileIsReplacedWhole();
     void missingTemplateLeavesAnEmptyFile();
@@ -130,6 +132,45 @@ void TestCapture::passDelays()
 {
     QCOMPARE(nextPassDelay(1, 500), 500);
     QCOMPARE(nextPassDelay(2, 500), 8000);
+}
+
+void TestCapture::capturingPassesFollowTheStream()
+{
+    ScanProgress progress;
+
+    // Nothing yet: empty polls count down, not while the window is dragged.
+    CapturingPass pass = decideCapturingPass(progress, {}, 0);
+    QVERIFY(!pass.writePiece && !pass.endScan);
+    QCOMPARE(progress.scanCountdown, 19);
+    pass = decideCapturingPass(progress, {}, 2);
+    QVERIFY(!pass.writePiece && !pass.endScan);
+    QCOMPARE(progress.scanCountdown, 19);
+
+    // The first piece loses the echo; the next one is taken whole.
+    pass = decideCapturingPass(progress, "SCAN\r\nBMabc", 0);
+    QVERIFY(pass.writePiece && !pass.endScan);
+    QCOMPARE(pass.piece, QByteArray("BMabc"));
+    QCOMPARE(pass.offset, 0);
+    QCOMPARE(progress.scanCountdown, 0);
+    pass = decideCapturingPass(progress, "xyBM", 0);
+    QCOMPARE(pass.piece, QByteArray("xyBM"));
+    QCOMPARE(pass.offset, 5);
+    QCOMPARE(progress.captureOffset, 9);
+
+    // Silence after data ends the scan, unless the window is dragged.
+    pass = decideCapturingPass(progress, {}, 1);
+    QVERIFY(!pass.endScan);
+    pass = decideCapturingPass(progress, {}, 0);
+    QVERIFY(pass.endScan && !pass.writePiece && !pass.captureTooLong);
+}
+
+void TestCapture::endlessStreamIsCutAtTheBound()
+{
+    ScanProgress progress{0, MaximumCaptureBytes - 10};
+    const CapturingPass pass = decideCapturingPass(progress, QByteArray(100, 'x'), 0);
+    QVERIFY(pass.writePiece && pass.endScan && pass.captureTooLong);
+    QCOMPARE(pass.piece.size(), 10);
+    QCOMPARE(progress.captureOffset, MaximumCaptureBytes);
 }
 
 void TestCapture::captureFileStartsAsTheTemplate()
