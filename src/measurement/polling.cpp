@@ -89,7 +89,10 @@ void MainWindow::capturingPass(const QByteArray &buffer)
 
 void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
 {
-    if (!CaptureFile.open(QIODevice::ReadWrite)) {
+    // The file was prepared from the template when the scan was requested. One
+    // that has gone since is not made again from the remaining pieces alone:
+    // that would be no bitmap.
+    if (!CaptureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
         showCaptureError(CaptureFile.errorString());
         ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
         return;
