@@ -1,0 +1,130 @@
+// zentaval-sim: serves simulated Zentaval instruments on pseudo-terminals and
+// prints the device path of each, one a line, for the program to be pointed at.
+
+#include "simulatedinstrument.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Nothing else is safe in a signal handler; the event loop does the rest.
+    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so that the instruments are
+// destroyed and their pseudo-terminals closed before the process exits.
+bool quitOnTerminationSignals(QCoreApplication &application)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return false;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [notifier] {
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+bool readPositive(const QCommandLineParser &parser, const QString &option, int defaultValue, int &value)
+{
+    value = defaultValue;
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    value = parser.value(option).toInt(&ok);
+    return ok && value > 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zentaval-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated Quorvane Zentaval 731942K instruments on pseudo-terminals.\n"
+        "Prints the device path of each instrument on its own line and runs until it is "
+        "terminated."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("instruments"), QStringLiteral("Number of instruments (default 1)."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("baud"),
+                      QStringLiteral("Line rate of the capture stream (default %1).")
+                          .arg(SimulatedInstrument::DefaultBaudRate),
+                      QStringLiteral("RATE")});
+    parser.addOption({QStringLiteral("seed"),
+                      QStringLiteral("Seed of the first instrument's measurements and captures; "
+                                     "the next instruments take the following seeds (default random)."),
+                      QStringLiteral("S")});
+    parser.process(application);
+
+    int count = 0;
+    int baud = 0;
+    if (!readPositive(parser, QStringLiteral("instruments"), 1, count)) {
+        std::fprintf(stderr, "zentaval-sim: --instruments needs a whole number above 0\n");
+        return 2;
+    }
+    if (!readPositive(parser, QStringLiteral("baud"), SimulatedInstrument::DefaultBaudRate, baud)) {
+        std::fprintf(stderr, "zentaval-sim: --baud needs a whole number above 0\n");
+        return 2;
+    }
+    quint32 seed = 0;
+    const bool seeded = parser.isSet(QStringLiteral("seed"));
+    if (seeded) {
+        bool ok = false;
+        seed = parser.value(QStringLiteral("seed")).toUInt(&ok);
+        if (!ok) {
+            std::fprintf(stderr, "zentaval-sim: --seed needs a whole number from 0 to 4294967295\n");
+            return 2;
+        }
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "zentaval-sim: unexpected argument %s\n",
+                     qPrintable(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+
+    if (!quitOnTerminationSignals(application)) {
+        std::perror("zentaval-sim: signal handling");
+        return 1;
+    }
+
+    std::vector<std::unique_ptr<SimulatedInstrument>> instruments;
+    for (int i = 0; i < count; ++i) {
+        auto instrument = std::make_unique<SimulatedInstrument>();
+        if (!instrument->isOpen()) {
+            std::fprintf(stderr, "zentaval-sim: %s\n", qPrintable(instrument->errorString()));
+            return 1;
+        }
+        instrument->setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(20431 + i));
+        instrument->setBaudRate(baud);
+        if (seeded)
+            instrument->setSeed(seed + quint32(i));
+        instruments.push_back(std::move(instrument));
+    }
+    for (const auto &instrument : instruments)
+        std::printf("%s\n", qPrintable(instrument->devicePath()));
+    std::fflush(stdout);
+
+    return application.exec();
+}
