@@ -1,0 +1,251 @@
+// One Capturing pass on the real capture template, step for step as the
+// window does it for every piece of a scan, beside its floor: loading and
+// turning the same picture alone. The remaining benchmarks take the pass apart
+// to show where its time goes.
+
+#include "measurement/capture.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QPixmapCache>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QTransform>
+
+#include <unistd.h>
+
+namespace {
+
+// What the instrument sends in one 500 ms pass at 115,200 baud.
+constexpr qint64 PieceBytes = 5760;
+// Half-way through a capture.
+constexpr qint64 PieceOffset = 92160;
+
+// A capture file made from the template in a folder of its own, and a label
+// like EyePlot that shows the turned picture.
+class CaptureBench
+{
+public:
+    explicit CaptureBench(benchmark::State &state, bool shown)
+    {
+        QFile templateFile(QStringLiteral(ZENTAVAL_CAPTURE_TEMPLATE));
+        if (!templateFile.open(QIODevice::ReadOnly)) {
+            state.SkipWithError("capture template missing");
+            return;
+        }
+        blank = templateFile.readAll();
+        fileName = folder.filePath(QStringLiteral("capture.bmp"));
+        const QString error = Capture::prepareCaptureFile(templateFile.fileName(), fileName);
+        if (!error.isEmpty()) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+        // Different bytes from the template's, so every write changes the file.
+        piece = blank.mid(PieceOffset, PieceBytes);
+        for (char &byte : piece)
+            byte = char(~byte);
+
+        eyePlot.setScaledContents(true);
+        eyePlot.setFixedSize(478, 508);
+        if (shown && !showOnScreen()) {
+            state.SkipWithError("label not exposed");
+            return;
+        }
+        state.SetLabel(std::to_string(blank.size()) + " B file, " + std::to_string(PieceBytes)
+                       + " B piece");
+    }
+
+    // Shows the label and waits until it can be painted.
+    bool showOnScreen()
+    {
+        eyePlot.show();
+        QElapsedTimer waited;
+        waited.start();
+        while (!(eyePlot.windowHandle() && eyePlot.windowHandle()->isExposed()) && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return eyePlot.windowHandle() && eyePlot.windowHandle()->isExposed();
+    }
+
+    QPixmap loadAndTurn() const
+    {
+        QPixmapCache::clear();
+        const QPixmap capture(fileName);
+        return capture.transformed(QTransform().rotate(90), Qt::FastTransformation);
+    }
+
+    QTemporaryDir folder;
+    QByteArray blank;
+    QByteArray piece;
+    QString fileName;
+    QLabel eyePlot;
+};
+
+// The steps of MainWindow::writeCapturePiece.
+bool capturingPass(CaptureBench &bench, QFile &captureFile)
+{
+    if (!captureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return false;
+    QByteArray content = captureFile.readAll();
+    Capture::placePiece(content, PieceOffset, bench.piece);
+    const bool written = captureFile.seek(0) && captureFile.write(content) == content.size()
+                         && captureFile.flush();
+    // The window loads a file changed 500 ms ago, never one in the pixmap
+    // cache; passes run back to back here may change it within one tick of
+    // the file system's clock.
+    QPixmapCache::clear();
+    const QPixmap capture(bench.fileName);
+    bench.eyePlot.setPixmap(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
+    captureFile.close();
+    return written && !capture.isNull();
+}
+
+void CapturingPass(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    QFile captureFile(bench.fileName);
+    for (auto _ : state) {
+        if (!capturingPass(bench, captureFile)) {
+            state.SkipWithError("pass failed");
+            break;
+        }
+    }
+}
+BENCHMARK(CapturingPass)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void LoadAndTurn(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    // Kept until the next picture replaces it, as the label keeps it: freeing
+    // every picture at once lets the allocator hand its memory back and fault
+    // it in again, which the window never does.
+    QPixmap shown;
+    for (auto _ : state) {
+        shown = bench.loadAndTurn();
+        if (shown.isNull()) {
+            state.SkipWithError("picture did not load");
+            break;
+        }
+    }
+}
+BENCHMARK(LoadAndTurn)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same two with the label painted, as the event loop paints EyePlot after
+// each pass: the picture is scaled to the label then.
+void CapturingPassPainted(benchmark::State &state)
+{
+    CaptureBench bench(state, true);
+    QFile captureFile(bench.fileName);
+    for (auto _ : state) {
+        if (!capturingPass(bench, captureFile)) {
+            state.SkipWithError("pass failed");
+            break;
+        }
+        bench.eyePlot.repaint();
+    }
+}
+BENCHMARK(CapturingPassPainted)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void LoadAndTurnPainted(benchmark::State &state)
+{
+    CaptureBench bench(state, true);
+    for (auto _ : state) {
+        bench.eyePlot.setPixmap(bench.loadAndTurn());
+        bench.eyePlot.repaint();
+    }
+}
+BENCHMARK(LoadAndTurnPainted)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The parts of a pass.
+
+void PassReadWholeFile(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    QFile captureFile(bench.fileName);
+    for (auto _ : state) {
+        captureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+        benchmark::DoNotOptimize(captureFile.readAll());
+        captureFile.close();
+    }
+}
+BENCHMARK(PassReadWholeFile)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void PassPlacePiece(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    for (auto _ : state) {
+        // A fresh copy, as each pass's content is.
+        QByteArray content = bench.blank;
+        content.detach();
+        Capture::placePiece(content, PieceOffset, bench.piece);
+        benchmark::DoNotOptimize(content);
+    }
+}
+BENCHMARK(PassPlacePiece)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void PassWriteWholeFile(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    QFile captureFile(bench.fileName);
+    for (auto _ : state) {
+        captureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+        captureFile.seek(0);
+        captureFile.write(bench.blank);
+        captureFile.flush();
+        captureFile.close();
+    }
+}
+BENCHMARK(PassWriteWholeFile)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Not done by the program: what forcing the file to the disk would add.
+void PassWriteWholeFileSynced(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    QFile captureFile(bench.fileName);
+    for (auto _ : state) {
+        captureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+        captureFile.seek(0);
+        captureFile.write(bench.blank);
+        captureFile.flush();
+        ::fsync(captureFile.handle());
+        captureFile.close();
+    }
+}
+BENCHMARK(PassWriteWholeFileSynced)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void PassLoadPicture(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    for (auto _ : state) {
+        QPixmapCache::clear();
+        benchmark::DoNotOptimize(QPixmap(bench.fileName));
+    }
+}
+BENCHMARK(PassLoadPicture)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void PassTurnPicture(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    const QPixmap capture(bench.fileName);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
+}
+BENCHMARK(PassTurnPicture)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void PassPaintScaled(benchmark::State &state)
+{
+    CaptureBench bench(state, true);
+    const QPixmap turned = bench.loadAndTurn();
+    for (auto _ : state) {
+        // A new picture each time, so the label's scaled copy is made again.
+        bench.eyePlot.setPixmap(turned.copy());
+        bench.eyePlot.repaint();
+    }
+}
+BENCHMARK(PassPaintScaled)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+} // namespace
