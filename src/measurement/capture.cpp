@@ -71,9 +71,11 @@ CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &byte
     return pass;
 }
 
-int nextPassDelay(int pollMode, int pollInterval)
+int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
 {
-    return (15 * pollMode - 14) * pollInterval;
+    if (pollModeBefore != 1)
+        return pollInterval;
+    return (15 * pollModeAfter - 14) * pollInterval;
 }
 
 QString proposedCaptureFile()

@@ -58,9 +58,10 @@ struct CapturingPass
 // Decides a Capturing pass and moves `progress` on.
 CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard);
 
-// The delay before the next pass, for the PollMode that holds once a pass is
-// done: one poll interval while monitoring, sixteen after "SCAN\r\n".
-int nextPassDelay(int pollMode, int pollInterval);
+// The delay before the next pass. A Monitoring pass arms it for the PollMode
+// that holds once it is done: one poll interval after "read\r\n", sixteen
+// after "SCAN\r\n". A Capturing pass always polls again one interval later.
+int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval);
 
 // Where the save dialog starts: Zentaval.bmp in the user's pictures folder,
 // or in the home folder when there is none.

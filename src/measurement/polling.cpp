@@ -16,7 +16,9 @@
 void MainWindow::armPass(int delay)
 {
     ++m_armedPasses;
-    QTimer::singleShot(delay, this, SLOT(ReceiveMeas()));
+    // Precise: a coarse timer may fire the 8 s wait for the first capture
+    // bytes up to 400 ms early.
+    QTimer::singleShot(delay, Qt::PreciseTimer, this, SLOT(ReceiveMeas()));
 }
 
 int MainWindow::ReceiveMeas()
@@ -36,14 +38,15 @@ int MainWindow::ReceiveMeas()
     const QByteArray buffer = Port.readAll();
     ui->spinBox->setValue(ScanCountdown);
 
-    if (PollMode == Monitoring)
+    const int pollModeBefore = PollMode;
+    if (pollModeBefore == Monitoring)
         monitoringPass(buffer, available);
     else
         capturingPass(buffer);
 
     // The pass may have found the instrument gone.
     if (m_link == Link::Polling)
-        armPass(Capture::nextPassDelay(PollMode, PollInterval));
+        armPass(Capture::nextPassDelay(pollModeBefore, PollMode, PollInterval));
     return 0;
 }
 

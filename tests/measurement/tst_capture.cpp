@@ -130,8 +130,12 @@ void TestCapture::emptyPollDecisions()
 
 void TestCapture::passDelays()
 {
-    QCOMPARE(nextPassDelay(1, 500), 500);
-    QCOMPARE(nextPassDelay(2, 500), 8000);
+    // Monitoring pass that sent "read", then one that sent "SCAN".
+    QCOMPARE(nextPassDelay(1, 1, 500), 500);
+    QCOMPARE(nextPassDelay(1, 2, 500), 8000);
+    // Capturing passes, going on and ending the scan.
+    QCOMPARE(nextPassDelay(2, 2, 500), 500);
+    QCOMPARE(nextPassDelay(2, 1, 500), 500);
 }
 
 void TestCapture::capturingPassesFollowTheStream()
