@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,6 +19,12 @@ namespace {
 class RecordingReporter : public benchmark::ConsoleReporter
 {
 public:
+    // Colours only on a terminal, so that the output can be kept in a file.
+    RecordingReporter()
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular)
+    {
+    }
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);

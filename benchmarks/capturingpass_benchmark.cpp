@@ -227,6 +227,15 @@ void PassLoadPicture(benchmark::State &state)
 }
 BENCHMARK(PassLoadPicture)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// Loading through QImage, which no pixmap cache stands in front of.
+void PassLoadPictureThroughImage(benchmark::State &state)
+{
+    CaptureBench bench(state, false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QPixmap::fromImage(QImage(bench.fileName)));
+}
+BENCHMARK(PassLoadPictureThroughImage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 void PassTurnPicture(benchmark::State &state)
 {
     CaptureBench bench(state, false);
