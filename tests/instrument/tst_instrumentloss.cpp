@@ -177,10 +177,11 @@ void TestInstrumentLoss::captureFileRemovedDuringTheScan()
 {
     const QString link = m_dir.filePath("ttyRemoved");
     PluggedInstrument plugged(link);
-    plugged.instrument().setSilent(true);
     auto window = makeWindow({link});
     MainWindowUi *ui = window->form();
     QVERIFY(connectTo(*window));
+    // The test sends the stream itself.
+    plugged.instrument().setSilent(true);
 
     const QString capture = m_dir.filePath("removed.bmp");
     answerSaveDialog(capture);
