@@ -11,7 +11,11 @@ build_dir="${ZENTAVAL_BUILD_DIR:-$root/build}"
 
 bin="$build_dir/bin"
 paths_file="$(mktemp)"
-"$bin/zentaval-sim" >"$paths_file" &
+# The instrument is reached through a link that a restarted simulator points
+# at its new pseudo-terminal, as a /dev/serial/by-id link follows a replugged
+# adapter: stop and restart zentaval-sim, then pick the instrument again.
+link="${TMPDIR:-/tmp}/ttyZentaval"
+"$bin/zentaval-sim" --link "$link" >"$paths_file" &
 simulator=$!
 trap 'kill "$simulator" 2>/dev/null || true; rm -f "$paths_file"' EXIT
 
@@ -24,7 +28,7 @@ if [ -z "$device" ]; then
     echo "The simulated instrument did not start." >&2
     exit 1
 fi
-echo "Simulated Zentaval on $device"
+echo "Simulated Zentaval on $device (restart it with: $bin/zentaval-sim --link $link)"
 
 # The program reads its capture template from the working directory.
 cd "$bin"

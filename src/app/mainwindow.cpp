@@ -106,7 +106,9 @@ void MainWindow::instrumentLost(const QString &reason)
 
     appendLog(QStringLiteral(" Lost: ") + reason);
     ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Red.png")));
-    ui->LEDCOM->setToolTip(tr("Instrument lost: %1").arg(reason));
+    ui->LEDCOM->setToolTip(tr("The connection to the instrument was lost (%1).\n"
+                              "Choose it in the list again once it is back.")
+                               .arg(reason));
     ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
     if (PollMode == Capturing) {
         // The capture file already holds every piece that arrived.

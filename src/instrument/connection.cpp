@@ -38,7 +38,8 @@ int MainWindow::Discover()
         }
     }
 
-    Port.close();
+    if (Port.isOpen())
+        Port.close();
     while (ProbeIndex < PortList.size()) {
         const SerialPortEntry &port = PortList.at(ProbeIndex);
         appendLog(port.name);
@@ -70,9 +71,10 @@ void MainWindow::on_PortSelBox_activated(int)
     DiscoveryOver = true;
     m_probeSent = false;
 
-    if (Port.isOpen())
+    if (Port.isOpen()) {
         Port.readAll();
-    Port.close();
+        Port.close();
+    }
     Port.setPortName(PortList.at(FoundPorts[row]).systemLocation);
     m_link = Link::Identifying;
     if (!Port.open(QIODevice::ReadWrite)) {

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -76,6 +77,12 @@ int main(int argc, char *argv[])
                       QStringLiteral("Seed of the first instrument's measurements and captures; "
                                      "the next instruments take the following seeds (default random)."),
                       QStringLiteral("S")});
+    parser.addOption({QStringLiteral("link"),
+                      QStringLiteral("Also reach the instruments through symbolic links named PATH, "
+                                     "PATH-2, PATH-3 ..., and print those instead of the device "
+                                     "paths. A link outlives a restart of the simulator, as a "
+                                     "/dev/serial/by-id link outlives replugging an adapter."),
+                      QStringLiteral("PATH")});
     parser.process(application);
 
     int count = 0;
@@ -122,9 +129,23 @@ int main(int argc, char *argv[])
             instrument->setSeed(seed + quint32(i));
         instruments.push_back(std::move(instrument));
     }
-    for (const auto &instrument : instruments)
-        std::printf("%s\n", qPrintable(instrument->devicePath()));
+    const QString link = parser.value(QStringLiteral("link"));
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        QString path = instruments[i]->devicePath();
+        if (!link.isEmpty()) {
+            const QString linkPath = i == 0 ? link : QStringLiteral("%1-%2").arg(link).arg(i + 1);
+            QFile::remove(linkPath);
+            if (!QFile::link(path, linkPath)) {
+                std::fprintf(stderr, "zentaval-sim: cannot make the link %s\n", qPrintable(linkPath));
+                return 1;
+            }
+            path = linkPath;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
     std::fflush(stdout);
 
-    return application.exec();
+    const int exitCode = application.exec();
+    // The links stay: the next run points them at its own instruments.
+    return exitCode;
 }
