@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-    fonts-liberation fonts-liberation2
+    fonts-liberation fonts-liberation2 fonts-dejavu-core
     xvfb xauth
     clang-14 libclang-rt-14-dev
     libbenchmark-dev
