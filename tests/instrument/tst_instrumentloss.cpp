@@ -69,17 +69,8 @@ private slots:
     void captureFileRemovedDuringTheScan();
 
 private:
-    bool connectTo(MainWindow &window);
     QTemporaryDir m_dir;
 };
-
-bool TestInstrumentLoss::connectTo(MainWindow &window)
-{
-    if (!QTest::qWaitFor([] { return DiscoveryOver; }, 3000) || window.form()->PortSelBox->count() != 2)
-        return false;
-    chooseRow(window, 1);
-    return QTest::qWaitFor([&] { return window.windowTitle() != "Zentaval"; }, 2000);
-}
 
 void TestInstrumentLoss::lostWhilePollingAndPickedAgain()
 {
@@ -87,7 +78,7 @@ void TestInstrumentLoss::lostWhilePollingAndPickedAgain()
     PluggedInstrument plugged(link);
     auto window = makeWindow({link});
     MainWindowUi *ui = window->form();
-    QVERIFY(connectTo(*window));
+    QVERIFY(connectToListedInstrument(*window));
     QTRY_VERIFY_WITH_TIMEOUT(plugged.instrument().received().count("read\r\n") >= 2, 1500);
     QTRY_VERIFY(samePicture(ui->LEDStat->pixmap(), ":/new/prefix1/LED_Green.png")
                 || samePicture(ui->LEDStat->pixmap(), ":/new/prefix1/LED_Yellow.png"));
@@ -124,7 +115,7 @@ void TestInstrumentLoss::lostDuringAScanKeepsTheCapture()
     plugged.instrument().setBaudRate(100000);
     auto window = makeWindow({link});
     MainWindowUi *ui = window->form();
-    QVERIFY(connectTo(*window));
+    QVERIFY(connectToListedInstrument(*window));
 
     const QString capture = m_dir.filePath("lost.bmp");
     answerSaveDialog(capture);
@@ -153,7 +144,7 @@ void TestInstrumentLoss::endlessStreamIsCutAndTheProgramGoesOn()
     plugged.instrument().setBaudRate(40'000'000);
     auto window = makeWindow({link});
     MainWindowUi *ui = window->form();
-    QVERIFY(connectTo(*window));
+    QVERIFY(connectToListedInstrument(*window));
 
     const QString capture = m_dir.filePath("endless.bmp");
     answerSaveDialog(capture);
@@ -179,7 +170,7 @@ void TestInstrumentLoss::captureFileRemovedDuringTheScan()
     PluggedInstrument plugged(link);
     auto window = makeWindow({link});
     MainWindowUi *ui = window->form();
-    QVERIFY(connectTo(*window));
+    QVERIFY(connectToListedInstrument(*window));
     // The test sends the stream itself.
     plugged.instrument().setSilent(true);
 

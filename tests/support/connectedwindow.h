@@ -20,10 +20,7 @@ struct ConnectedWindow
     {
         window = makeWindow({instrument->devicePath()});
         ui = window->form();
-        if (!QTest::qWaitFor([] { return DiscoveryOver; }, 3000) || ui->PortSelBox->count() != 2)
-            return false;
-        chooseRow(*window, 1);
-        return QTest::qWaitFor([this] { return window->windowTitle() != "Zentaval"; }, 2000);
+        return connectToListedInstrument(*window);
     }
 };
 

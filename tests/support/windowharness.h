@@ -57,6 +57,16 @@ inline bool samePicture(const QPixmap &shown, const QString &resource)
     return !expected.isNull() && shown.toImage() == expected;
 }
 
+// Waits for discovery to list the window's one instrument, picks it, and waits
+// for its identification in the title: about 1.6 s.
+inline bool connectToListedInstrument(MainWindow &window)
+{
+    if (!QTest::qWaitFor([] { return DiscoveryOver; }, 3000) || window.form()->PortSelBox->count() != 2)
+        return false;
+    chooseRow(window, 1);
+    return QTest::qWaitFor([&window] { return window.windowTitle() != "Zentaval"; }, 2000);
+}
+
 // Answers the next save dialog with `fileName` (or cancels it when empty).
 inline void answerSaveDialog(const QString &fileName)
 {
