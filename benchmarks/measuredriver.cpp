@@ -25,10 +25,12 @@
 #include <QCommandLinkButton>
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <QTransform>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,6 +41,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -78,17 +81,52 @@ qint64 processStartNs()
     return realtimeNs();
 }
 
-qint64 threadCpuNs()
+// The GUI thread's time on a CPU and its time spent runnable but waiting for
+// one, in ns, as the scheduler counts them.
+struct ThreadTimes
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+    qint64 cpuNs = 0;
+    qint64 waitingNs = 0;
+};
+
+class SchedulerStatistics
+{
+public:
+    SchedulerStatistics()
+        : m_fd(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC))
+    {
+    }
+    ~SchedulerStatistics()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SchedulerStatistics(const SchedulerStatistics &) = delete;
+    SchedulerStatistics &operator=(const SchedulerStatistics &) = delete;
+
+    ThreadTimes read() const
+    {
+        ThreadTimes times;
+        char text[128] = {};
+        if (m_fd >= 0 && ::pread(m_fd, text, sizeof text - 1, 0) > 0) {
+            long long cpu = 0;
+            long long waiting = 0;
+            if (std::sscanf(text, "%lld %lld", &cpu, &waiting) == 2) {
+                times.cpuNs = cpu;
+                times.waitingNs = waiting;
+            }
+        }
+        return times;
+    }
+
+private:
+    int m_fd;
+};
 
 // The longest gap between two ticks of a 1 ms timer, over a window that can
-// be restarted. Beside the wall time of a gap it notes the CPU time the GUI
-// thread spent in it: on a busy machine a gap can be the scheduler's, not the
-// program's work.
+// be restarted. A gap is the program's work, its blocking on the system, and
+// the time the thread waited for a CPU that other processes held: the last is
+// counted apart, since on a busy machine it can be most of a gap.
 class StallMeter : public QObject
 {
 public:
@@ -108,52 +146,82 @@ public:
     void restart()
     {
         m_last = realtimeNs();
-        m_lastCpu = threadCpuNs();
-        m_longestNs = 0;
-        m_longestCpuOfLongestNs = 0;
+        m_lastTimes = m_scheduler.read();
+        m_longest = {};
+        m_longestOwnNs = 0;
         m_busiestNs = 0;
         m_over16 = 0;
     }
-    // The longest gap, and the CPU time the thread spent in it.
-    double longestMs() const { return m_longestNs / 1e6; }
-    double longestCpuMs() const { return m_longestCpuOfLongestNs / 1e6; }
+
+    struct Gap
+    {
+        qint64 wallNs = 0;
+        qint64 cpuNs = 0;     // the thread on a CPU
+        qint64 waitingNs = 0; // the thread runnable, waiting for a CPU
+    };
+    // The longest gap.
+    Gap longest() const { return m_longest; }
+    // The longest gap less the time the thread waited for a CPU.
+    double longestOwnMs() const { return m_longestOwnNs / 1e6; }
     // The most CPU time the thread spent between two ticks.
     double busiestMs() const { return m_busiestNs / 1e6; }
     int stallsOver16Ms() const { return m_over16; }
 
     std::function<void()> onTick;
-    // Called for every gap of 8 ms or more: wall and CPU time in ns.
-    std::function<void(qint64, qint64)> onLongGap;
+    // Called for every gap of 8 ms or more.
+    std::function<void(const Gap &)> onLongGap;
 
 private:
     void tick()
     {
         const qint64 now = realtimeNs();
-        const qint64 cpu = threadCpuNs();
-        const qint64 gap = now - m_last;
-        const qint64 gapCpu = cpu - m_lastCpu;
+        const ThreadTimes times = m_scheduler.read();
+        const Gap gap{now - m_last, times.cpuNs - m_lastTimes.cpuNs, times.waitingNs - m_lastTimes.waitingNs};
         m_last = now;
-        m_lastCpu = cpu;
-        if (gap > m_longestNs) {
-            m_longestNs = gap;
-            m_longestCpuOfLongestNs = gapCpu;
-        }
-        m_busiestNs = std::max(m_busiestNs, gapCpu);
-        if (gap > 16000000)
+        m_lastTimes = times;
+        if (gap.wallNs > m_longest.wallNs)
+            m_longest = gap;
+        m_longestOwnNs = std::max(m_longestOwnNs, gap.wallNs - gap.waitingNs);
+        m_busiestNs = std::max(m_busiestNs, gap.cpuNs);
+        if (gap.wallNs > 16000000)
             ++m_over16;
-        if (gap >= 8000000 && onLongGap)
-            onLongGap(gap, gapCpu);
+        if (gap.wallNs >= 8000000 && onLongGap)
+            onLongGap(gap);
         if (onTick)
             onTick();
     }
 
+    SchedulerStatistics m_scheduler;
     QTimer m_timer;
     qint64 m_last = 0;
-    qint64 m_lastCpu = 0;
-    qint64 m_longestNs = 0;
-    qint64 m_longestCpuOfLongestNs = 0;
+    ThreadTimes m_lastTimes;
+    Gap m_longest;
+    qint64 m_longestOwnNs = 0;
     qint64 m_busiestNs = 0;
     int m_over16 = 0;
+};
+
+// What the meter saw over one stretch of the run.
+struct StallFigures
+{
+    StallMeter::Gap longest{-1000000, -1000000, -1000000};
+    double longestOwnMs = -1;
+    double busiestMs = -1;
+    int over16 = 0;
+
+    static StallFigures of(const StallMeter &meter)
+    {
+        return {meter.longest(), meter.longestOwnMs(), meter.busiestMs(), meter.stallsOver16Ms()};
+    }
+    void print(const char *stretch) const
+    {
+        std::printf("%s_longest_stall_ms=%.1f\n", stretch, longest.wallNs / 1e6);
+        std::printf("%s_longest_stall_cpu_ms=%.1f\n", stretch, longest.cpuNs / 1e6);
+        std::printf("%s_longest_stall_waiting_ms=%.1f\n", stretch, longest.waitingNs / 1e6);
+        std::printf("%s_longest_own_stall_ms=%.1f\n", stretch, longestOwnMs);
+        std::printf("%s_busiest_gap_cpu_ms=%.1f\n", stretch, busiestMs);
+        std::printf("%s_stalls_over_16_ms=%d\n", stretch, over16);
+    }
 };
 
 // Answers the save dialog that the Scan button opens, as a user types a name.
@@ -244,13 +312,8 @@ int main(int argc, char *argv[])
     double listedMs = -1;
     double connectedMs = -1;
     double firstMeasurementMs = -1;
-    double pollStallMs = -1;
-    double pollStallCpuMs = -1;
-    double pollBusiestMs = -1;
-    double scanStallMs = -1;
-    double scanStallCpuMs = -1;
-    double scanBusiestMs = -1;
-    int scanStallsOver16 = 0;
+    StallFigures pollStalls;
+    StallFigures scanStalls;
     double scanSeconds = -1;
     qint64 scanStartNs = 0;
     bool scanEnded = false;
@@ -275,9 +338,7 @@ int main(int argc, char *argv[])
     const QString initialQuality = ui->QFactorLabel->text();
 
     auto startScan = [&] {
-        pollStallMs = stalls.longestMs();
-        pollStallCpuMs = stalls.longestCpuMs();
-        pollBusiestMs = stalls.busiestMs();
+        pollStalls = StallFigures::of(stalls);
         if (!options.captureFile.isEmpty()) {
             answerSaveDialog(options.captureFile);
             ui->ScanBtn->click();
@@ -293,9 +354,10 @@ int main(int argc, char *argv[])
     };
 
     if (options.verbose) {
-        stalls.onLongGap = [&](qint64 gap, qint64 cpu) {
-            std::fprintf(stderr, "%9.1f ms: gap %.1f ms, %.1f ms of it on the CPU, %s\n", sinceStartMs(),
-                         gap / 1e6, cpu / 1e6, PollMode == Capturing ? "capturing" : "monitoring");
+        stalls.onLongGap = [&](const StallMeter::Gap &gap) {
+            std::fprintf(stderr, "%9.1f ms: gap %.1f ms, %.1f ms of it on the CPU, %.1f ms waiting for one, %s\n",
+                         sinceStartMs(), gap.wallNs / 1e6, gap.cpuNs / 1e6, gap.waitingNs / 1e6,
+                         PollMode == Capturing ? "capturing" : "monitoring");
         };
     }
 
@@ -319,10 +381,7 @@ int main(int argc, char *argv[])
             else if (sawCapturing) {
                 scanEnded = true;
                 scanSeconds = (realtimeNs() - scanStartNs) / 1e9;
-                scanStallMs = stalls.longestMs();
-                scanStallCpuMs = stalls.longestCpuMs();
-                scanBusiestMs = stalls.busiestMs();
-                scanStallsOver16 = stalls.stallsOver16Ms();
+                scanStalls = StallFigures::of(stalls);
                 QTimer::singleShot(500, &QCoreApplication::quit);
             }
         }
@@ -357,15 +416,10 @@ int main(int argc, char *argv[])
     std::printf("connected_ms=%.1f\n", connectedMs);
     std::printf("first_measurement_ms=%.1f\n", firstMeasurementMs);
     std::printf("poll_seconds=%d\n", options.pollSeconds);
-    std::printf("poll_longest_stall_ms=%.1f\n", pollStallMs);
-    std::printf("poll_longest_stall_cpu_ms=%.1f\n", pollStallCpuMs);
-    std::printf("poll_busiest_gap_cpu_ms=%.1f\n", pollBusiestMs);
+    pollStalls.print("poll");
     if (!options.captureFile.isEmpty()) {
         std::printf("scan_seconds=%.1f\n", scanSeconds);
-        std::printf("scan_longest_stall_ms=%.1f\n", scanStallMs);
-        std::printf("scan_longest_stall_cpu_ms=%.1f\n", scanStallCpuMs);
-        std::printf("scan_busiest_gap_cpu_ms=%.1f\n", scanBusiestMs);
-        std::printf("scan_stalls_over_16_ms=%d\n", scanStallsOver16);
+        scanStalls.print("scan");
         QFile capture(options.captureFile);
         QFile blank(Capture::templateFileName());
         const QByteArray captured = capture.open(QIODevice::ReadOnly) ? capture.readAll() : QByteArray();
@@ -374,6 +428,12 @@ int main(int argc, char *argv[])
         // A real capture is a bitmap that is no longer the blank template.
         const bool captureOk = captured.startsWith("BM") && captured != templateBytes;
         std::printf("capture_ok=%d\n", captureOk ? 1 : 0);
+        // What EyePlot shows at the end is the file, turned a quarter turn.
+        const QImage shown = ui->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage expected = QImage::fromData(captured)
+                                    .transformed(QTransform().rotate(90), Qt::FastTransformation)
+                                    .convertToFormat(QImage::Format_RGB32);
+        std::printf("capture_shown_is_file=%d\n", !expected.isNull() && shown == expected ? 1 : 0);
         failed = failed || !captureOk || !scanEnded;
     }
     failed = failed || windowShownMs < 0 || listedMs < 0 || firstMeasurementMs < 0;
