@@ -7,6 +7,7 @@
 #include "measurement/capture.h"
 #include "measurement/measurementreply.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QTimer>
 #include <QTransform>
@@ -108,7 +109,10 @@ void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
     if (!written)
         showCaptureError(CaptureFile.errorString());
 
-    const QPixmap capture(CaptureFileName);
+    // Read from the file itself: a pixmap loaded by name may come from Qt's
+    // cache, which tells files apart by modification time in whole seconds,
+    // and show the picture of an earlier pass.
+    const QPixmap capture = QPixmap::fromImage(QImage(CaptureFileName));
     ui->EyePlot->setPixmap(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
     CaptureFile.close();
     ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));

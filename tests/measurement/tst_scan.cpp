@@ -23,7 +23,16 @@ QByteArray templateBytes()
     return fileBytes(Capture::templateFileName());
 }
 
-// A piece of a bitmap stream: recognisable bytes, no "BM" inside.
+// The picture in EyePlot is the capture file's, turned a quarter turn.
+bool showsTheFile(const MainWindowUi *ui, const QString &fileName)
+{
+    const QImage file = QImage(fileName).transformed(QTransform().rotate(90));
+    return !file.isNull()
+           && ui->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+                  == file.convertToFormat(QImage::Format_RGB32);
+}
+
+// Pixel bytes of a bitmap stream, all alike.
 QByteArray streamBytes(int size, char fill)
 {
     return QByteArray(size, fill);
@@ -126,15 +135,20 @@ void TestScan::placesPiecesAndEndsWhenTheDataStops()
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(connected.instrument->received(), QByteArray("scan\r\n"));
 
-    // First piece: the echo before "BM" is dropped, 90,000 bytes remain.
-    const QByteArray first = "BM" + streamBytes(89998, 'a');
+    // First piece: the echo before "BM" is dropped, 90,000 bytes remain: a
+    // bitmap header, then pixels of one grey.
+    const QByteArray first = templateBytes().left(54) + streamBytes(90000 - 54, 'a');
     connected.instrument->writeRaw("SCAN\r\n" + first);
     QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 50, 9000);
     QCOMPARE(ScanCountdown, 0);
+    QVERIFY(showsTheFile(ui, capture));
     const QByteArray second = streamBytes(90000, 'b');
     connected.instrument->writeRaw(second);
     QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 100, 1000);
     QCOMPARE(CaptureOffset, 180000);
+    // Passes half a second apart: each shows its own piece, not a picture of
+    // the same file cached from the pass before.
+    QVERIFY(showsTheFile(ui, capture));
 
     // While the window is dragged, empty polls do not end the scan.
     DragGuard = 2;
