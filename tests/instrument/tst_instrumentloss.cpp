@@ -152,7 +152,7 @@ void TestInstrumentLoss::endlessStreamIsCutAndTheProgramGoesOn()
     QTRY_VERIFY_WITH_TIMEOUT(ui->ScanProgressBar->value() > 0, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 15000);
     QCOMPARE(QFileInfo(capture).size(), 8 * 1024 * 1024);
-    QVERIFY(plugged.instrument().received().contains("scan\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(plugged.instrument().received().contains("scan\r\n"), 2000);
     QCOMPARE(ui->ScanProgressBar->value(), 100);
     QVERIFY(logLines(*window).last().startsWith(" Capture cut at"));
 
