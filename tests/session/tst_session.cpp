@@ -126,7 +126,7 @@ void TestSession::initTestCase()
     QVERIFY(m_other->isOpen());
     m_other->setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(OtherSerialNumber));
     // The first measurement after connecting, so that the test knows what is shown.
-    m_plugged->instrument().queueMeasurementReply(measurementReply('0', '1', "12.5 380 45 52 9953.2"));
+    m_plugged->instrument().queueMeasurementReply(measurementReply('0', '1', "97.5 380 45 52 9953.2"));
 }
 
 void TestSession::discoveryListsTheInstrumentsAndPassesAPortThatDoesNotOpen()
@@ -163,7 +163,7 @@ void TestSession::choosingARowConnectsAndNamesTheInstrument()
 void TestSession::pollingShowsTheMeasurementsTwiceASecond()
 {
     QVERIFY(m_window);
-    QTRY_COMPARE_WITH_TIMEOUT(ui->QFactorLabel->text(), QString("12.5%"), 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->QFactorLabel->text(), QString("97.5%"), 1500);
     QCOMPARE(ui->VoltageLabel->text(), QString("380 mV"));
     QCOMPARE(ui->RateLabel->text(), QString("9953.2 Mb"));
     QVERIFY(samePicture(ui->LEDStat->pixmap(), ":/new/prefix1/LED_Green.png"));
@@ -175,7 +175,7 @@ void TestSession::pollingShowsTheMeasurementsTwiceASecond()
     QTest::qWait(2000);
     const int reads = instrument.received().count("read\r\n");
     QVERIFY2(reads >= 2 && reads <= 5, qPrintable(QString::number(reads)));
-    QVERIFY(ui->QFactorLabel->text() != "12.5%");
+    QVERIFY(ui->QFactorLabel->text() != "97.5%");
     // Only the chosen instrument is spoken to.
     QCOMPARE(m_other->received(), QByteArray());
 }
