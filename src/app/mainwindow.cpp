@@ -58,7 +58,11 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr
 
 void MainWindow::on_AboutBtn_clicked()
 {
-    (new AboutBx(this))->show();
+    auto *about = new AboutBx(this);
+    // Each press opens another dialog; a closed one is gone, so that pressing
+    // Info all day does not keep every dialog (and its licence text) alive.
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
 }
 
 // ResultsBox is a log of port names: append them as plain text, one paragraph
