@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QPixmap>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -114,13 +113,9 @@ void MainWindow::instrumentLost(const QString &reason)
                               "Choose it in the list again once it is back.")
                                .arg(reason));
     ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
-    if (PollMode == Capturing) {
-        // The capture file already holds every piece that arrived.
-        PollMode = Monitoring;
-        ScanCountdown = 0;
-        if (CaptureError.isEmpty())
-            ui->ScanningLabel->clear();
-    }
+    // The capture file already holds every piece that arrived.
+    if (PollMode == Capturing)
+        leaveCapturing();
     // The instrument's row stays listed: choosing it again reconnects.
     ui->PortSelBox->setEnabled(true);
 }

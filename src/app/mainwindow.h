@@ -50,6 +50,7 @@ private:
     void capturingPass(const QByteArray &buffer);
     void writeCapturePiece(const QByteArray &piece, qint64 offset);
     void endScan();
+    void leaveCapturing();
     void showCaptureError(const QString &reason);
 
     MainWindowUi *ui;

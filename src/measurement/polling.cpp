@@ -120,12 +120,17 @@ void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
 
 void MainWindow::endScan()
 {
+    leaveCapturing();
+    Port.write("read\r\n");
+}
+
+void MainWindow::leaveCapturing()
+{
     PollMode = Monitoring;
     ScanCountdown = 0;
     // A capture that could not be saved keeps saying so after the scan.
     if (CaptureError.isEmpty())
         ui->ScanningLabel->clear();
-    Port.write("read\r\n");
 }
 
 void MainWindow::showCaptureError(const QString &reason)
