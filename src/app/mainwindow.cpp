@@ -1,23 +1,26 @@
 #include "app/mainwindow.h"
 
+#include "app/delays.h"
 #include "app/dragguard.h"
 #include "app/processstate.h"
 #include "forms/aboutbx.h"
 #include "forms/fonts.h"
 #include "forms/mainwindowui.h"
 #include "instrument/serialports.h"
+#include "measurement/pollmode.h"
 
-#include <QCoreApplication>
 #include <QPixmap>
 #include <QTextCursor>
 #include <QTimer>
 
 namespace {
 constexpr qint64 MaximumBytesPerPass = 1024 * 1024;
-}
+// The log keeps this many lines: watching the ports for a day adds more.
+constexpr int LogLinesKept = 2000;
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : MainWindow(std::make_unique<SystemSerialPorts>(QCoreApplication::arguments().mid(1)), parent)
+    : MainWindow(std::make_unique<SystemSerialPorts>(), parent)
 {
 }
 
@@ -29,14 +32,21 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     registerFontSubstitutes();
     ui->setupUi(this);
     setFixedSize(size());
-    PollInterval = 500;
+    PollInterval = Delay::PollInterval;
     ui->PortSelBox->addItem(tr("Select a Device"));
+    ui->ResultsBox->document()->setMaximumBlockCount(LogLinesKept);
     PortList = m_ports->availablePorts();
+    for (int index = 0; index < PortList.size(); ++index) {
+        m_present << PortList.at(index).systemLocation;
+        m_pendingProbes << index;
+    }
     connect(&Port, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+    connect(&m_probePort, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
     // A faulty instrument that floods the line is read no faster than the
     // passes take its bytes; far more than a whole capture fits.
     Port.setReadBufferSize(MaximumBytesPerPass);
-    QTimer::singleShot(600, this, SLOT(Discover()));
+    m_probePort.setReadBufferSize(MaximumBytesPerPass);
+    QTimer::singleShot(Delay::FirstDiscovery, this, SLOT(Discover()));
 }
 
 MainWindow::~MainWindow()
@@ -96,7 +106,14 @@ static bool isFatalPortError(QSerialPort::SerialPortError error)
 void MainWindow::onPortError(QSerialPort::SerialPortError error)
 {
     // A port that failed to open is dealt with where it was opened.
-    if (isFatalPortError(error) && Port.isOpen())
+    if (!isFatalPortError(error))
+        return;
+    if (sender() == &m_probePort) {
+        // A port that went away while probed has no answer.
+        m_probePort.close();
+        return;
+    }
+    if (Port.isOpen())
         instrumentLost(Port.errorString());
 }
 
@@ -110,12 +127,14 @@ void MainWindow::instrumentLost(const QString &reason)
     appendLog(QStringLiteral(" Lost: ") + reason);
     ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Red.png")));
     ui->LEDCOM->setToolTip(tr("The connection to the instrument was lost (%1).\n"
-                              "Choose it in the list again once it is back.")
+                              "It is connected again by itself once it answers on its port;\n"
+                              "you can also choose it in the list.")
                                .arg(reason));
     ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
     // The capture file already holds every piece that arrived.
     if (PollMode == Capturing)
         leaveCapturing();
-    // The instrument's row stays listed: choosing it again reconnects.
+    // The instrument's row stays listed: the watch over the ports reconnects
+    // it when it answers again, and choosing it reconnects at once.
     ui->PortSelBox->setEnabled(true);
 }

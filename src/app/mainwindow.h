@@ -1,23 +1,37 @@
 #pragma once
 
+#include "measurement/capture.h"
+
+#include <QList>
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QStringList>
 
 #include <memory>
 
 class MainWindowUi;
 class SerialPortProvider;
+struct SerialPortEntry;
 
 // The program's one window. It owns the form, the one serial port and the
 // chain of one-shot passes that discover, connect to, poll and scan the
 // instrument. Every slot runs on the GUI thread and never waits for the port.
+//
+// Its members live beside the rules they apply:
+// - src/app/mainwindow.cpp: construction, the drag guard's native events, the
+//   about dialog, the log, losing the instrument;
+// - src/instrument/mainwindow_link.cpp: discovery, watching the ports,
+//   connecting and reconnecting (Discover, WatchPorts, on_PortSelBox_activated,
+//   ReceiveInfo);
+// - src/measurement/mainwindow_polling.cpp: the poll loop and the eye capture
+//   (ReceiveMeas and its Monitoring and Capturing passes);
+// - src/measurement/mainwindow_scan.cpp: the Scan button.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // Ports come from the system and from the device paths given on the
-    // command line.
+    // Ports come from the system alone.
     explicit MainWindow(QWidget *parent = nullptr);
     // Ports come from the given provider.
     explicit MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *parent = nullptr);
@@ -31,33 +45,57 @@ protected:
 #endif
 
 private slots:
+    // mainwindow_link.cpp
+    int Discover();
+    void WatchPorts();
     void on_PortSelBox_activated(int row);
     void ReceiveInfo();
+    // mainwindow_polling.cpp
     int ReceiveMeas();
-    int Discover();
-    void on_AboutBtn_clicked();
+    // mainwindow_scan.cpp
     void on_ScanBtn_clicked();
+    // mainwindow.cpp
+    void on_AboutBtn_clicked();
     void onPortError(QSerialPort::SerialPortError error);
 
 private:
     // Where the link to the chosen instrument stands.
     enum class Link { None, Identifying, Polling };
 
+    // mainwindow_link.cpp
+    bool openPort(QSerialPort &port, const SerialPortEntry &entry);
+    void collectProbeAnswer();
+    void finishDiscoveryPass();
+    void connectToRow(int row);
+    void removeRow(int row);
+    QStringList rowLocations() const;
+    // mainwindow_polling.cpp
     void armPass(int delay);
-    void instrumentLost(const QString &reason);
-    void appendLog(const QString &line);
     void monitoringPass(const QByteArray &buffer, qint64 available);
     void capturingPass(const QByteArray &buffer);
     void writeCapturePiece(const QByteArray &piece, qint64 offset);
     void endScan();
     void leaveCapturing();
-    void showCaptureError(const QString &reason);
+    void showCaptureError(const QString &fileName, const QString &reason);
+    // mainwindow.cpp
+    void instrumentLost(const QString &reason);
+    void appendLog(const QString &line);
 
     MainWindowUi *ui;
     QSerialPort Port;
-    int PollInterval = 500;
+    int PollInterval;
     std::unique_ptr<SerialPortProvider> m_ports;
     Link m_link = Link::None;
-    bool m_probeSent = false; // discovery has written "?\r\n" and not yet collected the answer
-    int m_armedPasses = 0;    // ReceiveMeas() calls armed and not yet run
+
+    // Discovery and the watch over the ports.
+    QSerialPort m_probePort;         // probes while Port serves the instrument
+    QSerialPort *m_probing = nullptr; // the port "?\r\n" went out on, until its answer is read
+    QList<int> m_pendingProbes;      // PortList indices still to probe, in order
+    QStringList m_present;           // port locations at the last look
+    int m_connectedRow = 0;          // the row connected to, or lost and waited for; 0: none
+    QString m_connectedLocation;     // its port's location
+
+    // The poll loop.
+    int m_armedPasses = 0;           // ReceiveMeas() calls armed and not yet run
+    Capture::ScanProgress m_scan;    // the scan under way, or the last one
 };

@@ -1,5 +1,7 @@
 #include "app/processstate.h"
 
+#include "measurement/pollmode.h"
+
 QList<SerialPortEntry> PortList;
 int FoundPorts[FoundPortsSize] = {};
 int FoundCount = 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instrument/discovery.h"
 #include "instrument/serialports.h"
 
 #include <QFile>
@@ -8,24 +9,18 @@
 
 // State shared by the slots of the one main window, one instance per process.
 
-// PollMode values.
-constexpr int Monitoring = 1;
-constexpr int Capturing = 2;
+using Discovery::FoundPortsSize;
 
-// Rows of PortSelBox: row 0 is the prompt, so at most FoundPortsSize - 1
-// instruments can be listed.
-constexpr int FoundPortsSize = 30;
-
-extern QList<SerialPortEntry> PortList; // the ports present when the window was built
+extern QList<SerialPortEntry> PortList; // every port seen since start, each once, in order
 extern int FoundPorts[FoundPortsSize];  // row of PortSelBox -> index into PortList
 extern int FoundCount;                  // next free row of PortSelBox
 extern int ProbeIndex;                  // PortList index that discovery looks at
-extern bool DiscoveryOver;              // no further probe will touch Port
+extern bool DiscoveryOver;              // the ports present at start have all been looked at
 extern int DragGuard;                   // raised while the window is being dragged
 extern QString CaptureFileName;
 extern QFile CaptureFile;
 extern QFile TemplateFile;
-extern int PollMode;
+extern int PollMode;                    // Monitoring or Capturing (measurement/pollmode.h)
 extern int ScanCountdown;
 extern int CaptureOffset;
 extern QString CaptureError;            // why the running capture is not being saved

@@ -1,13 +1,9 @@
 #include "measurement/capture.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace Capture {
 
@@ -58,9 +54,11 @@ CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &byte
     }
 
     pass.writePiece = true;
-    pass.piece = progress.scanCountdown > 0 ? cutToBitmapStart(bytesRead) : bytesRead;
+    // Only the scan's first piece carries the echo, whichever pass reads it.
+    pass.piece = progress.pieceReceived ? bytesRead : cutToBitmapStart(bytesRead);
     pass.offset = progress.captureOffset;
     progress.scanCountdown = 0;
+    progress.pieceReceived = true;
     const qint64 room = std::max<qint64>(0, MaximumCaptureBytes - progress.captureOffset);
     if (pass.piece.size() > room) {
         pass.piece.truncate(room);
@@ -68,7 +66,44 @@ CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &byte
         pass.endScan = true;
     }
     progress.captureOffset += pass.piece.size();
+    if (progress.header.size() < BitmapSizeEnd)
+        progress.header += pass.piece.left(BitmapSizeEnd - progress.header.size());
     return pass;
+}
+
+ScanOutcome scanOutcome(const ScanProgress &progress)
+{
+    ScanOutcome outcome;
+    outcome.received = progress.captureOffset;
+    outcome.announced = announcedBitmapSize(progress.header);
+    outcome.complete = outcome.announced >= 0 && outcome.received >= outcome.announced;
+    return outcome;
+}
+
+qint64 announcedBitmapSize(const QByteArray &bitmapStart)
+{
+    if (bitmapStart.size() < BitmapSizeEnd || !bitmapStart.startsWith("BM"))
+        return -1;
+    return qFromLittleEndian<quint32>(bitmapStart.constData() + 2);
+}
+
+QString templateProblem(const QByteArray &bytes)
+{
+    constexpr int HeaderSize = 54;
+    if (bytes.size() < HeaderSize || !bytes.startsWith("BM"))
+        return QStringLiteral("it is not a bitmap");
+    const char *header = bytes.constData();
+    const auto field32 = [header](int offset) { return qFromLittleEndian<qint32>(header + offset); };
+    const auto field16 = [header](int offset) { return qFromLittleEndian<quint16>(header + offset); };
+    if (field32(18) != CaptureWidth || std::abs(field32(22)) != CaptureHeight || field16(28) != 24
+        || field32(30) != 0)
+        return QStringLiteral("it is not a %1 x %2 bitmap of 24 bits a pixel")
+            .arg(CaptureWidth)
+            .arg(CaptureHeight);
+    if (bytes.size() < CaptureFileSize || field32(10) < HeaderSize
+        || bytes.size() - field32(10) < CaptureFileSize - HeaderSize)
+        return QStringLiteral("it is cut short (%1 bytes)").arg(bytes.size());
+    return QString();
 }
 
 int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
@@ -76,45 +111,6 @@ int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
     if (pollModeBefore != 1)
         return pollInterval;
     return (15 * pollModeAfter - 14) * pollInterval;
-}
-
-QString proposedCaptureFile()
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QDir::homePath();
-    return QDir(folder).filePath(QStringLiteral("Zentaval.bmp"));
-}
-
-QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName)
-{
-    QByteArray blank;
-    QFile templateFile(templateFileName);
-    if (templateFile.open(QIODevice::ReadOnly))
-        blank = templateFile.readAll();
-
-    // Written aside and renamed into place, so the old file is replaced whole
-    // or not at all.
-    QSaveFile capture(captureFileName);
-    capture.setDirectWriteFallback(true);
-    if (!capture.open(QIODevice::WriteOnly) || capture.write(blank) != blank.size()
-        || !capture.commit())
-        return capture.errorString();
-    return QString();
-}
-
-QString templateFileName()
-{
-    const QString name = QStringLiteral("blankcapture.bmp");
-    if (QFileInfo::exists(name))
-        return name;
-    const QDir programDir(QCoreApplication::applicationDirPath());
-    for (const QString &candidate : {programDir.filePath(name),
-                                     programDir.filePath(QStringLiteral("../share/zentaval/") + name)}) {
-        if (QFileInfo::exists(candidate))
-            return candidate;
-    }
-    return name;
 }
 
 } // namespace Capture

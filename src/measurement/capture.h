@@ -43,6 +43,8 @@ struct ScanProgress
 {
     int scanCountdown = EmptyPollsAllowed; // above 0 until the first piece came
     qint64 captureOffset = 0;              // capture bytes received so far
+    bool pieceReceived = false;            // a first piece has been read (and cut)
+    QByteArray header;                     // the stream's first BitmapSizeEnd bytes, once here
 };
 
 // What one Capturing pass does with the bytes it read.
@@ -58,23 +60,35 @@ struct CapturingPass
 // Decides a Capturing pass and moves `progress` on.
 CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard);
 
+// How a scan's capture ended.
+struct ScanOutcome
+{
+    bool complete = false;  // every byte the bitmap's header announced has arrived
+    qint64 received = 0;    // capture bytes written into the file
+    qint64 announced = -1;  // the size the header announces; -1 when it never arrived
+};
+ScanOutcome scanOutcome(const ScanProgress &progress);
+
+// The template, and so every capture, is a 24-bit bitmap of this size: the
+// instrument's capture turned back from how it is shown.
+constexpr int CaptureWidth = 254;
+constexpr int CaptureHeight = 239;
+constexpr qint64 CaptureFileSize = 54 + 764 * CaptureHeight; // 182,650
+
+// Bytes 2 to 5 of a bitmap hold its file size; the header is complete for
+// that once BitmapSizeEnd bytes are there.
+constexpr int BitmapSizeEnd = 6;
+// The file size a bitmap's first bytes announce, or -1 when they are too few
+// or do not begin with "BM".
+qint64 announcedBitmapSize(const QByteArray &bitmapStart);
+
+// Why `bytes` cannot be the capture template, or an empty string when they
+// are a 24-bit uncompressed bitmap of the capture's size.
+QString templateProblem(const QByteArray &bytes);
+
 // The delay before the next pass. A Monitoring pass arms it for the PollMode
 // that holds once it is done: one poll interval after "read\r\n", sixteen
 // after "SCAN\r\n". A Capturing pass always polls again one interval later.
 int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval);
-
-// Where the save dialog starts: Zentaval.bmp in the user's pictures folder,
-// or in the home folder when there is none.
-QString proposedCaptureFile();
-
-// Makes `captureFileName` a copy of the template, replacing any file of that
-// name (its old tail must not stay behind a shorter capture). A missing
-// template leaves an empty file that the capture fills. Returns an empty
-// string on success, else why the file cannot be used.
-QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName);
-
-// The template: "blankcapture.bmp" in the working directory, else the copy
-// installed with the program.
-QString templateFileName();
 
 } // namespace Capture

@@ -78,16 +78,3 @@ std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffe
     display.rateText = reader.field() + QLatin1String(" Mb");
     return display;
 }
-
-QString lockLampPicture(LockLamp lamp)
-{
-    switch (lamp) {
-    case LockLamp::Green:
-        return QStringLiteral(":/new/prefix1/LED_Green.png");
-    case LockLamp::Yellow:
-        return QStringLiteral(":/new/prefix1/LED_Yellow.png");
-    case LockLamp::Grey:
-        break;
-    }
-    return QStringLiteral(":/new/prefix1/LED_Grey.png");
-}

@@ -29,5 +29,3 @@ constexpr int MeasurementBytesExamined = 100;
 // reported before the read. Returns nothing when the reply is not accepted
 // (wrong prefix or no closing NUL).
 std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffer, qint64 available);
-
-QString lockLampPicture(LockLamp lamp);

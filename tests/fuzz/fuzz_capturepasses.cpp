@@ -192,7 +192,7 @@ private:
                         "an empty poll after data, or after the countdown, ends the scan");
             }
         } else {
-            const qsizetype start = before.scanCountdown > 0 ? signatureStart(bytes) : 0;
+            const qsizetype start = before.pieceReceived ? 0 : signatureStart(bytes);
             qsizetype expectedLength = bytes.size() - start;
             const bool pastBound = before.captureOffset + expectedLength > MaximumCaptureBytes;
             if (pastBound)

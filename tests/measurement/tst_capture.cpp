@@ -1,54 +1,52 @@
 #include "measurement/capture.h"
+#include "measurement/capturefile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-Q_DECLARE_METATYPE(Capture::EmptyPoll)
+#include <QtEndian>
 
 using namespace Capture;
+
+namespace {
+
+// A capture bitmap's start: "BM" and the file size it announces.
+QByteArray bitmapStart(quint32 size)
+{
+    QByteArray start("BM\0\0\0\0", 6);
+    qToLittleEndian(size, start.data() + 2);
+    return start;
+}
+
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+} // namespace
 
 class TestCapture : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void firstPieceStartsAtTheSignature_data();
-    void firstPieceStartsAtTheSignature();
     void placesPiecesAtTheirOffset_data();
     void placesPiecesAtTheirOffset();
-    void progressFollowsTheBytes_data();
-    void progressFollowsTheBytes();
-    void emptyPollDecisions_data();
-    void emptyPollDecisions();
-    void passDelays();
-    void capturingPassesFollowTheStream();
+    void progressAndDelays();
+    void firstPieceIsCutWhicheverPassReadsIt_data();
+    void firstPieceIsCutWhicheverPassReadsIt();
+    void silenceEndsTheScanUnlessTheWindowIsDragged();
     void endlessStreamIsCutAtTheBound();
-    void captureFileStartsAsTheTemplate();
-    void existingFileIsReplacedWhole();
-    void missingTemplateLeavesAnEmptyFile();
-    void unwritableDestinationIsReported();
+    void outcomeComparesWithTheAnnouncedSize();
+    void captureFileIsPreparedFromAGoodTemplateOnly();
 };
-
-void TestCapture::firstPieceStartsAtTheSignature_data()
-{
-    QTest::addColumn<QByteArray>("piece");
-    QTest::addColumn<QByteArray>("kept");
-
-    QTest::newRow("echo before the bitmap") << QByteArray("SCAN\r\nBM\x01\x02") << QByteArray("BM\x01\x02");
-    QTest::newRow("starts with the bitmap") << QByteArray("BMxyz") << QByteArray("BMxyz");
-    QTest::newRow("no signature at all") << QByteArray("SCAN\r\n") << QByteArray();
-    QTest::newRow("half a signature at the end") << QByteArray("abcB") << QByteArray();
-    QTest::newRow("B then M later") << QByteArray("xB yBMz") << QByteArray("BMz");
-    QTest::newRow("NUL bytes before") << QByteArray("\0\0BM", 4) << QByteArray("BM");
-}
-
-void TestCapture::firstPieceStartsAtTheSignature()
-{
-    QFETCH(QByteArray, piece);
-    QFETCH(QByteArray, kept);
-    QCOMPARE(cutToBitmapStart(piece), kept);
-}
 
 void TestCapture::placesPiecesAtTheirOffset_data()
 {
@@ -57,22 +55,13 @@ void TestCapture::placesPiecesAtTheirOffset_data()
     QTest::addColumn<QByteArray>("piece");
     QTest::addColumn<QByteArray>("result");
 
-    QTest::newRow("at the start") << QByteArray("abcdef") << qint64(0) << QByteArray("XY")
-                                  << QByteArray("XYcdef");
-    QTest::newRow("inside") << QByteArray("abcdef") << qint64(2) << QByteArray("XY")
-                            << QByteArray("abXYef");
-    QTest::newRow("up to the end") << QByteArray("abcdef") << qint64(4) << QByteArray("XY")
-                                   << QByteArray("abcdXY");
+    QTest::newRow("at the start") << QByteArray("abcdef") << qint64(0) << QByteArray("XY") << QByteArray("XYcdef");
+    QTest::newRow("inside") << QByteArray("abcdef") << qint64(2) << QByteArray("XY") << QByteArray("abXYef");
     QTest::newRow("crossing the end grows by the excess")
         << QByteArray("abcdef") << qint64(5) << QByteArray("XYZ") << QByteArray("abcdeXYZ");
-    QTest::newRow("at the end") << QByteArray("abc") << qint64(3) << QByteArray("XY")
-                                << QByteArray("abcXY");
-    QTest::newRow("past the end: gap of spaces")
-        << QByteArray("abc") << qint64(5) << QByteArray("XY") << QByteArray("abc  XY");
-    QTest::newRow("into an empty file") << QByteArray() << qint64(0) << QByteArray("BM")
-                                        << QByteArray("BM");
-    QTest::newRow("empty piece changes nothing") << QByteArray("abc") << qint64(1) << QByteArray()
-                                                 << QByteArray("abc");
+    QTest::newRow("past the end: gap of spaces") << QByteArray("abc") << qint64(5) << QByteArray("XY")
+                                                 << QByteArray("abc  XY");
+    QTest::newRow("empty piece") << QByteArray("abc") << qint64(1) << QByteArray() << QByteArray("abc");
 }
 
 void TestCapture::placesPiecesAtTheirOffset()
@@ -85,155 +74,136 @@ void TestCapture::placesPiecesAtTheirOffset()
     QCOMPARE(content, result);
 }
 
-void TestCapture::progressFollowsTheBytes_data()
+void TestCapture::progressAndDelays()
 {
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<int>("progress");
-
-    QTest::newRow("nothing") << qint64(0) << 0;
-    QTest::newRow("just under a step") << qint64(1799) << 0;
-    QTest::newRow("one step") << qint64(1800) << 1;
-    QTest::newRow("one piece of 90000") << qint64(90000) << 50;
-    QTest::newRow("two pieces of 90000") << qint64(180000) << 100;
-    QTest::newRow("a whole capture reaches the end") << qint64(182650) << 100;
-    QTest::newRow("far more than a capture") << qint64(50'000'000) << 100;
-}
-
-void TestCapture::progressFollowsTheBytes()
-{
-    QFETCH(qint64, bytes);
-    QFETCH(int, progress);
-    QCOMPARE(progressValue(bytes), progress);
-}
-
-void TestCapture::emptyPollDecisions_data()
-{
-    QTest::addColumn<int>("dragGuard");
-    QTest::addColumn<int>("countdown");
-    QTest::addColumn<EmptyPoll>("decision");
-
-    QTest::newRow("waiting for data") << 0 << 20 << EmptyPoll::CountDown;
-    QTest::newRow("last allowed empty poll") << 0 << 1 << EmptyPoll::CountDown;
-    QTest::newRow("no data came or the data stopped") << 0 << 0 << EmptyPoll::EndScan;
-    QTest::newRow("window dragged while waiting") << 2 << 20 << EmptyPoll::Wait;
-    QTest::newRow("window dragged after data") << 2 << 0 << EmptyPoll::Wait;
-    QTest::newRow("guard falling") << 1 << 0 << EmptyPoll::Wait;
-}
-
-void TestCapture::emptyPollDecisions()
-{
-    QFETCH(int, dragGuard);
-    QFETCH(int, countdown);
-    QFETCH(EmptyPoll, decision);
-    QCOMPARE(decideEmptyPoll(dragGuard, countdown), decision);
-}
-
-void TestCapture::passDelays()
-{
-    // Monitoring pass that sent "read", then one that sent "SCAN".
-    QCOMPARE(nextPassDelay(1, 1, 500), 500);
-    QCOMPARE(nextPassDelay(1, 2, 500), 8000);
-    // Capturing passes, going on and ending the scan.
+    QCOMPARE(progressValue(1799), 0);
+    QCOMPARE(progressValue(90000), 50);
+    QCOMPARE(progressValue(180000), 100);
+    QCOMPARE(progressValue(CaptureFileSize), 100); // the bar's end, not past it
+    QCOMPARE(nextPassDelay(1, 1, 500), 500);       // after "read\r\n"
+    QCOMPARE(nextPassDelay(1, 2, 500), 8000);      // after "SCAN\r\n"
     QCOMPARE(nextPassDelay(2, 2, 500), 500);
     QCOMPARE(nextPassDelay(2, 1, 500), 500);
 }
 
-void TestCapture::capturingPassesFollowTheStream()
+void TestCapture::firstPieceIsCutWhicheverPassReadsIt_data()
+{
+    QTest::addColumn<int>("emptyPasses");
+    QTest::addColumn<QByteArray>("firstPiece");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("first pass, echo before the bitmap") << 0 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
+    QTest::newRow("first pass, bitmap alone") << 0 << QByteArray("BM12") << QByteArray("BM12");
+    QTest::newRow("20th pass") << 19 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
+    QTest::newRow("21st pass, the last that waits") << 20 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
+    QTest::newRow("B then M later") << 3 << QByteArray("xB yBMz") << QByteArray("BMz");
+    QTest::newRow("no signature: dropped") << 20 << QByteArray("SCAN\r\n") << QByteArray();
+}
+
+void TestCapture::firstPieceIsCutWhicheverPassReadsIt()
+{
+    QFETCH(int, emptyPasses);
+    QFETCH(QByteArray, firstPiece);
+    QFETCH(QByteArray, written);
+
+    ScanProgress progress;
+    for (int pass = 0; pass < emptyPasses; ++pass)
+        QVERIFY(!decideCapturingPass(progress, {}, 0).endScan);
+    CapturingPass pass = decideCapturingPass(progress, firstPiece, 0);
+    QVERIFY(pass.writePiece && !pass.endScan);
+    QCOMPARE(pass.piece, written);
+    QCOMPARE(pass.offset, 0);
+    // Later pieces are taken whole, right after the first.
+    pass = decideCapturingPass(progress, "SCANBM", 0);
+    QCOMPARE(pass.piece, QByteArray("SCANBM"));
+    QCOMPARE(pass.offset, written.size());
+}
+
+void TestCapture::silenceEndsTheScanUnlessTheWindowIsDragged()
 {
     ScanProgress progress;
+    for (int pass = 1; pass <= 20; ++pass) {
+        QVERIFY(!decideCapturingPass(progress, {}, 0).endScan);
+        QVERIFY(!decideCapturingPass(progress, {}, 2).endScan); // a drag does not count
+    }
+    QVERIFY(decideCapturingPass(progress, {}, 0).endScan); // the 21st empty pass
 
-    // Nothing yet: empty polls count down, not while the window is dragged.
-    CapturingPass pass = decideCapturingPass(progress, {}, 0);
-    QVERIFY(!pass.writePiece && !pass.endScan);
-    QCOMPARE(progress.scanCountdown, 19);
-    pass = decideCapturingPass(progress, {}, 2);
-    QVERIFY(!pass.writePiece && !pass.endScan);
-    QCOMPARE(progress.scanCountdown, 19);
-
-    // The first piece loses the echo; the next one is taken whole.
-    pass = decideCapturingPass(progress, "SCAN\r\nBMabc", 0);
-    QVERIFY(pass.writePiece && !pass.endScan);
-    QCOMPARE(pass.piece, QByteArray("BMabc"));
-    QCOMPARE(pass.offset, 0);
-    QCOMPARE(progress.scanCountdown, 0);
-    pass = decideCapturingPass(progress, "xyBM", 0);
-    QCOMPARE(pass.piece, QByteArray("xyBM"));
-    QCOMPARE(pass.offset, 5);
-    QCOMPARE(progress.captureOffset, 9);
-
-    // Silence after data ends the scan, unless the window is dragged.
-    pass = decideCapturingPass(progress, {}, 1);
-    QVERIFY(!pass.endScan);
-    pass = decideCapturingPass(progress, {}, 0);
-    QVERIFY(pass.endScan && !pass.writePiece && !pass.captureTooLong);
+    ScanProgress streaming;
+    decideCapturingPass(streaming, "BM", 0);
+    QVERIFY(!decideCapturingPass(streaming, {}, 1).endScan);
+    const CapturingPass last = decideCapturingPass(streaming, {}, 0);
+    QVERIFY(last.endScan && !last.writePiece && !last.captureTooLong);
 }
 
 void TestCapture::endlessStreamIsCutAtTheBound()
 {
-    ScanProgress progress{0, MaximumCaptureBytes - 10};
+    ScanProgress progress;
+    progress.scanCountdown = 0;
+    progress.pieceReceived = true;
+    progress.captureOffset = MaximumCaptureBytes - 10;
     const CapturingPass pass = decideCapturingPass(progress, QByteArray(100, 'x'), 0);
     QVERIFY(pass.writePiece && pass.endScan && pass.captureTooLong);
     QCOMPARE(pass.piece.size(), 10);
     QCOMPARE(progress.captureOffset, MaximumCaptureBytes);
 }
 
-void TestCapture::captureFileStartsAsTheTemplate()
+void TestCapture::outcomeComparesWithTheAnnouncedSize()
+{
+    ScanProgress progress;
+    QVERIFY(!scanOutcome(progress).complete); // nothing came
+    QCOMPARE(scanOutcome(progress).announced, -1);
+
+    // The header may come in pieces of any size.
+    decideCapturingPass(progress, "SCAN\r\n" + bitmapStart(20).left(3), 0);
+    decideCapturingPass(progress, bitmapStart(20).mid(3) + "abcd", 0);
+    ScanOutcome outcome = scanOutcome(progress);
+    QCOMPARE(outcome.announced, 20);
+    QCOMPARE(outcome.received, 10);
+    QVERIFY(!outcome.complete);
+    decideCapturingPass(progress, QByteArray(10, 'x'), 0);
+    QVERIFY(scanOutcome(progress).complete);
+    QCOMPARE(announcedBitmapSize("XX" + bitmapStart(20).mid(2)), -1);
+}
+
+void TestCapture::captureFileIsPreparedFromAGoodTemplateOnly()
 {
     QTemporaryDir dir;
-    const QString templateName = dir.filePath("blankcapture.bmp");
-    const QByteArray blank = QByteArray("BM") + QByteArray(1000, '\x11');
-    QFile templateFile(templateName);
-    QVERIFY(templateFile.open(QIODevice::WriteOnly));
-    templateFile.write(blank);
-    templateFile.close();
+    const QByteArray blank = readFile(templateFileName());
+    QCOMPARE(templateProblem(blank), QString());
+    const QString good = dir.filePath("blankcapture.bmp");
+    QVERIFY(writeFile(good, blank));
 
+    // An existing file is replaced whole: no tail of it stays.
     const QString capture = dir.filePath("eye.bmp");
-    QCOMPARE(prepareCaptureFile(templateName, capture), QString());
-    QFile result(capture);
-    QVERIFY(result.open(QIODevice::ReadOnly));
-    QCOMPARE(result.readAll(), blank);
-}
+    QVERIFY(writeFile(capture, QByteArray(300000, 'o')));
+    QCOMPARE(prepareCaptureFile(good, capture), QString());
+    QCOMPARE(readFile(capture), blank);
 
-void TestCapture::existingFileIsReplacedWhole()
-{
-    QTemporaryDir dir;
-    const QString templateName = dir.filePath("blankcapture.bmp");
-    QFile templateFile(templateName);
-    QVERIFY(templateFile.open(QIODevice::WriteOnly));
-    templateFile.write("BMshort");
-    templateFile.close();
+    // A template that is missing or of another picture: nothing is written.
+    QByteArray wide = blank;
+    qToLittleEndian<qint32>(255, wide.data() + 18);
+    QByteArray eightBit = blank;
+    qToLittleEndian<quint16>(8, eightBit.data() + 28);
+    const QString bad = dir.filePath("bad.bmp");
+    for (const QByteArray &wrong : {wide, eightBit, blank.left(100000), QByteArray("not a bitmap")}) {
+        QVERIFY(!templateProblem(wrong).isEmpty());
+        QVERIFY(writeFile(bad, wrong));
+        QVERIFY(writeFile(capture, "an older capture"));
+        QVERIFY(!prepareCaptureFile(bad, capture).isEmpty());
+        QCOMPARE(readFile(capture), QByteArray("an older capture"));
+    }
+    const QString fresh = dir.filePath("fresh.bmp");
+    QVERIFY(!prepareCaptureFile(dir.filePath("missing.bmp"), fresh).isEmpty());
+    QVERIFY(!QFile::exists(fresh));
+    QVERIFY(!prepareCaptureFile(good, dir.filePath("no-such-folder/eye.bmp")).isEmpty());
 
-    const QString capture = dir.filePath("old.bmp");
-    QFile old(capture);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(5000, 'o'));
-    old.close();
-
-    QCOMPARE(prepareCaptureFile(templateName, capture), QString());
-    QFile result(capture);
-    QVERIFY(result.open(QIODevice::ReadOnly));
-    QCOMPARE(result.readAll(), QByteArray("BMshort"));
-}
-
-void TestCapture::missingTemplateLeavesAnEmptyFile()
-{
-    QTemporaryDir dir;
-    const QString capture = dir.filePath("old.bmp");
-    QFile old(capture);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("an older capture");
-    old.close();
-
-    QCOMPARE(prepareCaptureFile(dir.filePath("missing.bmp"), capture), QString());
-    QCOMPARE(QFileInfo(capture).size(), 0);
-}
-
-void TestCapture::unwritableDestinationIsReported()
-{
-    QTemporaryDir dir;
-    const QString capture = dir.filePath("no-such-folder/eye.bmp");
-    QVERIFY(!prepareCaptureFile(dir.filePath("missing.bmp"), capture).isEmpty());
-    QVERIFY(!QFileInfo::exists(capture));
+    // A capture file removed during the scan is not made again from the
+    // pieces alone: that would be no bitmap.
+    QFile captureFile(capture);
+    QVERIFY(QFile::remove(capture));
+    const StoredPiece stored = storePiece(captureFile, 100, "BM");
+    QVERIFY(!stored.opened && !stored.error.isEmpty());
+    QVERIFY(!QFile::exists(capture));
 }
 
 QTEST_GUILESS_MAIN(TestCapture)

@@ -1,44 +1,13 @@
-#include "support/connectedwindow.h"
+#include "support/windowharness.h"
 
-#include "measurement/capture.h"
+#include "measurement/capturefile.h"
 
+#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QSignalSpy>
+#include <QProgressBar>
 #include <QTemporaryDir>
-#include <QTransform>
 
 using namespace WindowHarness;
-
-namespace {
-
-QByteArray fileBytes(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray templateBytes()
-{
-    return fileBytes(Capture::templateFileName());
-}
-
-// The picture in EyePlot is the capture file's, turned a quarter turn.
-bool showsTheFile(const MainWindowUi *ui, const QString &fileName)
-{
-    const QImage file = QImage(fileName).transformed(QTransform().rotate(90));
-    return !file.isNull()
-           && ui->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
-                  == file.convertToFormat(QImage::Format_RGB32);
-}
-
-// Pixel bytes of a bitmap stream, all alike.
-QByteArray streamBytes(int size, char fill)
-{
-    return QByteArray(size, fill);
-}
-
-} // namespace
 
 class TestScan : public QObject
 {
@@ -46,189 +15,165 @@ class TestScan : public QObject
 
 private slots:
     void initTestCase();
-    void capturesTheInstrumentsBitmapIntoTheChosenFile();
-    void placesPiecesAndEndsWhenTheDataStops();
-    void endsAfterTwentyEmptyPollsWithoutData();
-    void cancelledDialogTouchesNothing();
-    void unwritableFileIsReportedAndNoScanStarts();
+    void capturesIntoTheFileChosenFirst();
+    void firstDataOnTheLastWaitingPassIsCut();
+    void stoppedOrCutScanIsReportedIncomplete();
+    void unusableTemplateOrFileStartsNoScan();
 
 private:
+    void connectWindow();
+    QByteArray commands() const { return m_instrument->received(); }
+
     QTemporaryDir m_dir;
+    std::unique_ptr<SimulatedInstrument> m_instrument;
+    std::unique_ptr<MainWindow> m_window;
+    MainWindowUi *ui = nullptr;
 };
 
 void TestScan::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QCOMPARE(templateBytes().size(), 182650);
 }
 
-void TestScan::capturesTheInstrumentsBitmapIntoTheChosenFile()
+void TestScan::connectWindow()
 {
-    ConnectedWindow connected;
-    // About nine seconds of stream: most of it arrives in the first piece,
-    // the rest over the following passes.
-    connected.instrument->setBaudRate(200000);
-    QVERIFY(connected.connect());
-    MainWindowUi *ui = connected.ui;
+    m_window.reset(); // the old window goes before its instrument
+    m_instrument = std::make_unique<SimulatedInstrument>();
+    m_window = makeWindow({m_instrument->devicePath()});
+    ui = m_window->form();
+    QVERIFY(connectTo(*m_window));
+}
+
+void TestScan::capturesIntoTheFileChosenFirst()
+{
+    // A scan asked for before any instrument is chosen waits for one; a
+    // second dialog, cancelled or given a file that cannot be made, leaves
+    // the request with its file.
+    resetProcessState();
+    m_instrument = std::make_unique<SimulatedInstrument>();
+    m_instrument->setBaudRate(200000);
+    m_window = makeWindow({m_instrument->devicePath()});
+    ui = m_window->form();
+    const QString capture = m_dir.filePath("eye.bmp");
+    scanInto(*m_window, capture);
+    QCOMPARE(fileBytes(capture), fileBytes(Capture::templateFileName()));
+    QCOMPARE(ScanCountdown, 20);
+    scanInto(*m_window, QString());
+    scanInto(*m_window, m_dir.filePath("no-such-folder/other.bmp"));
+    QCOMPARE(CaptureFileName, capture);
+    QCOMPARE(ui->ScanningLabel->text(), QString("Scanning..."));
+    QVERIFY(!QFile::exists(m_dir.filePath("no-such-folder/other.bmp")));
 
     QElapsedTimer clock;
-    clock.start();
     qint64 scanSentAt = -1;
     qint64 firstPieceAt = -1;
-    connect(connected.instrument.get(), &SimulatedInstrument::commandReceived, this,
-            [&](const QByteArray &command) {
-                if (command == "SCAN")
-                    scanSentAt = clock.elapsed();
-            });
+    connect(m_instrument.get(), &SimulatedInstrument::commandReceived, this, [&](const QByteArray &command) {
+        if (command == "SCAN")
+            scanSentAt = clock.elapsed();
+    });
     connect(ui->ScanProgressBar, &QProgressBar::valueChanged, this, [&] {
         if (firstPieceAt < 0)
             firstPieceAt = clock.elapsed();
+        // Every pass shows the picture of the file as that pass left it.
+        QVERIFY(showsBitmap(*m_window, fileBytes(capture)));
     });
-
-    const QString capture = m_dir.filePath("eye.bmp");
-    answerSaveDialog(capture);
-    QTest::mouseClick(ui->ScanBtn, Qt::LeftButton);
-    QCOMPARE(fileBytes(capture), templateBytes());
-    QCOMPARE(ScanCountdown, 20);
-    QCOMPARE(ui->ScanningLabel->text(), QString("Scanning..."));
-
-    QTRY_VERIFY_WITH_TIMEOUT(scanSentAt >= 0, 1500);
-    QTRY_VERIFY_WITH_TIMEOUT(firstPieceAt >= 0, 10000);
+    clock.start();
+    QVERIFY(connectTo(*m_window));
+    QTRY_VERIFY_WITH_TIMEOUT(firstPieceAt >= 0, 12000);
     const qint64 wait = firstPieceAt - scanSentAt;
     QVERIFY2(wait > 7800 && wait < 8600, qPrintable(QString::number(wait)));
 
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 8000);
-    const QByteArray sent = connected.instrument->lastCapture();
-    QCOMPARE(sent.size(), 182650);
-    QCOMPARE(fileBytes(capture), sent);
-    QCOMPARE(ui->ScanProgressBar->value(), 100);
+    // While the window is dragged, silence does not end the scan.
+    DragGuard = 2;
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 100, 8000);
+    QTest::qWait(1100);
+    QCOMPARE(PollMode, Capturing);
+    DragGuard = 0;
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 1000);
+    QCOMPARE(fileBytes(capture), m_instrument->lastCapture());
+    QCOMPARE(m_instrument->lastCapture().size(), 182650);
+    QVERIFY(showsBitmap(*m_window, m_instrument->lastCapture()));
     QCOMPARE(ui->ScanningLabel->text(), QString());
-    const QImage shownEye = ui->EyePlot->pixmap().toImage();
-    const QImage sentEye = QImage::fromData(sent).transformed(QTransform().rotate(90));
-    QCOMPARE(shownEye.size(), QSize(239, 254));
-    QCOMPARE(shownEye.convertToFormat(QImage::Format_RGB32), sentEye.convertToFormat(QImage::Format_RGB32));
-
-    // Measurements resume.
-    connected.instrument->clearReceived();
-    QTRY_VERIFY_WITH_TIMEOUT(connected.instrument->received().count("read\r\n") >= 2, 1500);
-    QCOMPARE(ScanCountdown, 0);
+    m_instrument->clearReceived();
+    QTRY_VERIFY_WITH_TIMEOUT(commands().count("read\r\n") >= 2, 1500);
 }
 
-void TestScan::placesPiecesAndEndsWhenTheDataStops()
+void TestScan::firstDataOnTheLastWaitingPassIsCut()
 {
-    ConnectedWindow connected;
-    QVERIFY(connected.connect());
-    MainWindowUi *ui = connected.ui;
-    // The test sends the stream itself.
-    connected.instrument->setSilent(true);
+    connectWindow();
+    // The 20th empty pass reads 17.5 s after "SCAN\r\n"; the stream, echo
+    // first, begins just after it, so the 21st pass reads the first piece.
+    m_instrument->setScanDelay(17750);
+    m_instrument->setBaudRate(1000000);
+    const QString capture = m_dir.filePath("late.bmp");
+    scanInto(*m_window, capture);
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Capturing, 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 22000);
+    QCOMPARE(fileBytes(capture), m_instrument->lastCapture());
+    QCOMPARE(ui->ScanProgressBar->value(), 100);
+    QCOMPARE(ui->ScanningLabel->text(), QString());
+}
 
-    const QString capture = m_dir.filePath("pieces.bmp");
-    answerSaveDialog(capture);
-    QTest::mouseClick(ui->ScanBtn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(connected.instrument->received().contains("SCAN\r\n"), 1500);
-    QCOMPARE(PollMode, Capturing);
-
-    // A click during the scan asks the instrument to stop, and opens no dialog.
-    connected.instrument->clearReceived();
+void TestScan::stoppedOrCutScanIsReportedIncomplete()
+{
+    connectWindow();
+    m_instrument->setScanCut(100000);
+    m_instrument->setBaudRate(200000);
+    const QString capture = m_dir.filePath("cut.bmp");
+    scanInto(*m_window, capture);
+    QTRY_VERIFY_WITH_TIMEOUT(ui->ScanProgressBar->value() > 0, 10000);
+    // A press during the scan asks the instrument to stop and opens no dialog.
+    m_instrument->clearReceived();
     QTest::mouseClick(ui->ScanBtn, Qt::LeftButton);
     QTest::qWait(200);
     QVERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(connected.instrument->received(), QByteArray("scan\r\n"));
+    QCOMPARE(commands(), QByteArray("scan\r\n"));
 
-    // First piece: the echo before "BM" is dropped, 90,000 bytes remain: a
-    // bitmap header, then pixels of one grey.
-    const QByteArray first = templateBytes().left(54) + streamBytes(90000 - 54, 'a');
-    connected.instrument->writeRaw("SCAN\r\n" + first);
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 50, 9000);
-    QCOMPARE(ScanCountdown, 0);
-    QVERIFY(showsTheFile(ui, capture));
-    const QByteArray second = streamBytes(90000, 'b');
-    connected.instrument->writeRaw(second);
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 100, 1000);
-    QCOMPARE(CaptureOffset, 180000);
-    // Passes half a second apart: each shows its own piece, not a picture of
-    // the same file cached from the pass before.
-    QVERIFY(showsTheFile(ui, capture));
-
-    // While the window is dragged, empty polls do not end the scan.
-    DragGuard = 2;
-    connected.instrument->clearReceived();
-    QTest::qWait(1100);
-    QCOMPARE(PollMode, Capturing);
-    QCOMPARE(connected.instrument->received(), QByteArray());
-    DragGuard = 0;
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 1000);
-    QTRY_COMPARE_WITH_TIMEOUT(connected.instrument->received(), QByteArray("read\r\n"), 1000);
-    QCOMPARE(ui->ScanningLabel->text(), QString());
-
-    // The template with its first 180,000 bytes replaced by the stream.
-    QByteArray expected = templateBytes();
-    expected.replace(0, 180000, first + second);
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 4000);
+    const QByteArray sent = m_instrument->lastCapture();
+    QVERIFY(sent.size() > 0 && sent.size() <= 100000);
+    QCOMPARE(ui->ScanningLabel->text(), QString("Incomplete"));
+    QVERIFY(ui->ScanningLabel->toolTip().contains(QString("%1 of the 182650 bytes").arg(sent.size())));
+    QCOMPARE(ui->ScanProgressBar->value(), int(sent.size() / 1800));
+    QByteArray expected = fileBytes(Capture::templateFileName());
+    expected.replace(0, sent.size(), sent);
     QCOMPARE(fileBytes(capture), expected);
 }
 
-void TestScan::endsAfterTwentyEmptyPollsWithoutData()
+void TestScan::unusableTemplateOrFileStartsNoScan()
 {
-    ConnectedWindow connected;
-    QVERIFY(connected.connect());
-    connected.instrument->setSilent(true);
+    connectWindow();
+    m_instrument->setSilent(true);
+    const QString existing = m_dir.filePath("kept.bmp");
+    QFile file(existing);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("an older capture") > 0);
+    file.close();
 
-    QElapsedTimer clock;
-    qint64 scanSentAt = -1;
-    connect(connected.instrument.get(), &SimulatedInstrument::commandReceived, this,
-            [&](const QByteArray &command) {
-                if (command == "SCAN")
-                    scanSentAt = clock.elapsed();
-            });
-    clock.start();
-
-    const QString capture = m_dir.filePath("nothing.bmp");
-    answerSaveDialog(capture);
-    QTest::mouseClick(connected.ui->ScanBtn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(scanSentAt >= 0, 1500);
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 20000);
-    // 8 s, then twenty empty polls counted down, and the 21st ends the scan.
-    const qint64 scanTime = clock.elapsed() - scanSentAt;
-    QVERIFY2(scanTime > 17700 && scanTime < 18800, qPrintable(QString::number(scanTime)));
-    QCOMPARE(connected.ui->spinBox->value(), 0);
-    QCOMPARE(fileBytes(capture), templateBytes());
-    QCOMPARE(connected.ui->ScanningLabel->text(), QString());
-}
-
-void TestScan::cancelledDialogTouchesNothing()
-{
-    ConnectedWindow connected;
-    QVERIFY(connected.connect());
-    connected.instrument->clearReceived();
-    connected.instrument->setSilent(true);
-    const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
-
-    answerSaveDialog(QString());
-    QTest::mouseClick(connected.ui->ScanBtn, Qt::LeftButton);
-    QCOMPARE(ScanCountdown, 0);
-    QCOMPARE(CaptureFileName, QString());
-    QCOMPARE(connected.ui->ScanningLabel->text(), QString());
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
-    // Polling goes on with "read" only.
-    QTRY_VERIFY_WITH_TIMEOUT(connected.instrument->received().count("read\r\n") >= 2, 1500);
-    QVERIFY(!connected.instrument->received().contains("SCAN"));
-}
-
-void TestScan::unwritableFileIsReportedAndNoScanStarts()
-{
-    ConnectedWindow connected;
-    QVERIFY(connected.connect());
-    connected.instrument->setSilent(true);
+    // A template in the working directory wins over the installed one: one
+    // of another picture format is refused before anything is written.
+    const QString workingDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    QByteArray eightBit = fileBytes(QDir(workingDir).filePath("blankcapture.bmp"));
+    eightBit[28] = 8;
+    QFile badTemplate(m_dir.filePath("blankcapture.bmp"));
+    QVERIFY(badTemplate.open(QIODevice::WriteOnly) && badTemplate.write(eightBit) > 0);
+    badTemplate.close();
+    scanInto(*m_window, existing);
+    scanInto(*m_window, m_dir.filePath("new.bmp"));
+    QVERIFY(QDir::setCurrent(workingDir));
+    QFile::remove(m_dir.filePath("blankcapture.bmp"));
+    QCOMPARE(fileBytes(existing), QByteArray("an older capture"));
+    QVERIFY(!QFile::exists(m_dir.filePath("new.bmp")));
+    QCOMPARE(ui->ScanningLabel->text(), QString("Not saved"));
+    QVERIFY(ui->ScanningLabel->toolTip().contains("blankcapture.bmp"));
 
     // Nobody can create files in /proc, not even root.
-    answerSaveDialog(QStringLiteral("/proc/zentaval-capture.bmp"));
-    QTest::mouseClick(connected.ui->ScanBtn, Qt::LeftButton);
+    scanInto(*m_window, QStringLiteral("/proc/zentaval-capture.bmp"));
+    QVERIFY(ui->ScanningLabel->toolTip().contains("/proc/zentaval-capture.bmp"));
     QCOMPARE(ScanCountdown, 0);
-    QCOMPARE(connected.ui->ScanningLabel->text(), QString("Not saved"));
-    QVERIFY(connected.ui->ScanningLabel->toolTip().contains("/proc/zentaval-capture.bmp"));
-    connected.instrument->clearReceived();
-    QTRY_VERIFY_WITH_TIMEOUT(connected.instrument->received().count("read\r\n") >= 2, 1500);
-    QVERIFY(!connected.instrument->received().contains("SCAN"));
+    m_instrument->clearReceived();
+    QTRY_VERIFY_WITH_TIMEOUT(commands().count("read\r\n") >= 2, 1500);
+    QVERIFY(!commands().contains("SCAN"));
 }
 
 QTEST_MAIN(TestScan)

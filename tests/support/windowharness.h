@@ -7,14 +7,19 @@
 #include "app/processstate.h"
 #include "forms/mainwindowui.h"
 #include "instrument/serialports.h"
+#include "measurement/pollmode.h"
+#include "simulatedinstrument.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPixmap>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTransform>
 
 #include <memory>
 
@@ -25,46 +30,47 @@ namespace WindowHarness {
 inline std::unique_ptr<MainWindow> makeWindow(const QStringList &devicePaths)
 {
     resetProcessState();
-    return std::make_unique<MainWindow>(std::make_unique<SystemSerialPorts>(
-        devicePaths, SystemSerialPorts::Enumeration::ExtraOnly));
+    return std::make_unique<MainWindow>(
+        std::make_unique<SystemSerialPorts>(devicePaths, SystemSerialPorts::Enumeration::ExtraOnly));
 }
 
 inline QStringList rows(const MainWindow &window)
 {
     QStringList texts;
-    const QComboBox *box = window.form()->PortSelBox;
-    for (int i = 0; i < box->count(); ++i)
-        texts << box->itemText(i);
+    for (int i = 0; i < window.form()->PortSelBox->count(); ++i)
+        texts << window.form()->PortSelBox->itemText(i);
     return texts;
-}
-
-inline QStringList logLines(const MainWindow &window)
-{
-    return window.form()->ResultsBox->toPlainText().split(QLatin1Char('\n'));
 }
 
 // Picks a row of PortSelBox as the user does.
 inline void chooseRow(MainWindow &window, int row)
 {
-    QComboBox *box = window.form()->PortSelBox;
-    box->setCurrentIndex(row);
-    emit box->activated(row);
+    window.form()->PortSelBox->setCurrentIndex(row);
+    emit window.form()->PortSelBox->activated(row);
 }
 
-inline bool samePicture(const QPixmap &shown, const QString &resource)
+// Waits for discovery to list `row`, picks it and waits for the title.
+inline bool connectTo(MainWindow &window, int row = 1)
 {
-    const QImage expected = QPixmap(resource).toImage();
-    return !expected.isNull() && shown.toImage() == expected;
-}
-
-// Waits for discovery to list the window's one instrument, picks it, and waits
-// for its identification in the title: about 1.6 s.
-inline bool connectToListedInstrument(MainWindow &window)
-{
-    if (!QTest::qWaitFor([] { return DiscoveryOver; }, 3000) || window.form()->PortSelBox->count() != 2)
+    if (!QTest::qWaitFor([&] { return window.form()->PortSelBox->count() > row; }, 3000))
         return false;
-    chooseRow(window, 1);
-    return QTest::qWaitFor([&window] { return window.windowTitle() != "Zentaval"; }, 2000);
+    chooseRow(window, row);
+    return QTest::qWaitFor([&] { return window.windowTitle() != "Zentaval"; }, 2000);
+}
+
+inline QByteArray fileBytes(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// EyePlot shows this bitmap turned a quarter turn.
+inline bool showsBitmap(const MainWindow &window, const QByteArray &bitmap)
+{
+    const QImage expected = QImage::fromData(bitmap).transformed(QTransform().rotate(90));
+    return !expected.isNull()
+           && window.form()->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+                  == expected.convertToFormat(QImage::Format_RGB32);
 }
 
 // Answers the next save dialog with `fileName` (or cancels it when empty).
@@ -74,13 +80,24 @@ inline void answerSaveDialog(const QString &fileName)
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
-        if (fileName.isEmpty()) {
-            QTimer::singleShot(0, dialog, [dialog] { QMetaObject::invokeMethod(dialog, "reject"); });
-            return;
-        }
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
-        QTimer::singleShot(0, dialog, [dialog] { QMetaObject::invokeMethod(dialog, "accept"); });
+        if (!fileName.isEmpty())
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
+        QTimer::singleShot(0, dialog, [dialog, fileName] {
+            QMetaObject::invokeMethod(dialog, fileName.isEmpty() ? "reject" : "accept");
+        });
+        // An existing file: agree to replace it.
+        QTimer::singleShot(200, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Yes)->click();
+        });
     });
+}
+
+// Presses Scan and answers the dialog.
+inline void scanInto(MainWindow &window, const QString &fileName)
+{
+    answerSaveDialog(fileName);
+    QTest::mouseClick(window.form()->ScanBtn, Qt::LeftButton);
 }
 
 } // namespace WindowHarness

@@ -1,18 +1,36 @@
-// The measurement poll loop and the eye capture: the MainWindow passes that
-// run every 500 ms once an instrument is connected.
+// MainWindow's measurement poll loop and eye capture: the passes that run
+// every 500 ms once an instrument is connected.
 
+#include "app/delays.h"
 #include "app/mainwindow.h"
 #include "app/processstate.h"
 #include "forms/mainwindowui.h"
 #include "measurement/capture.h"
+#include "measurement/capturefile.h"
 #include "measurement/measurementreply.h"
+#include "measurement/pollmode.h"
 
-#include <QImage>
 #include <QPixmap>
 #include <QTimer>
-#include <QTransform>
 
 #include <algorithm>
+
+namespace {
+
+QString lockLampPicture(LockLamp lamp)
+{
+    switch (lamp) {
+    case LockLamp::Green:
+        return QStringLiteral(":/new/prefix1/LED_Green.png");
+    case LockLamp::Yellow:
+        return QStringLiteral(":/new/prefix1/LED_Yellow.png");
+    case LockLamp::Grey:
+        break;
+    }
+    return QStringLiteral(":/new/prefix1/LED_Grey.png");
+}
+
+} // namespace
 
 void MainWindow::armPass(int delay)
 {
@@ -69,16 +87,17 @@ void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
     }
     PollMode = Capturing;
     CaptureOffset = 0;
+    m_scan = Capture::ScanProgress();
+    m_scan.scanCountdown = ScanCountdown;
     Port.readAll();
     Port.write("SCAN\r\n");
 }
 
 void MainWindow::capturingPass(const QByteArray &buffer)
 {
-    Capture::ScanProgress progress{ScanCountdown, CaptureOffset};
-    const Capture::CapturingPass pass = Capture::decideCapturingPass(progress, buffer, DragGuard);
-    ScanCountdown = progress.scanCountdown;
-    CaptureOffset = int(progress.captureOffset);
+    const Capture::CapturingPass pass = Capture::decideCapturingPass(m_scan, buffer, DragGuard);
+    ScanCountdown = m_scan.scanCountdown;
+    CaptureOffset = int(m_scan.captureOffset);
 
     if (pass.writePiece)
         writeCapturePiece(pass.piece, pass.offset);
@@ -93,28 +112,11 @@ void MainWindow::capturingPass(const QByteArray &buffer)
 
 void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
 {
-    // The file was prepared from the template when the scan was requested. One
-    // that has gone since is not made again from the remaining pieces alone:
-    // that would be no bitmap.
-    if (!CaptureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-        showCaptureError(CaptureFile.errorString());
-        ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
-        return;
-    }
-    QByteArray content = CaptureFile.readAll();
-    Capture::placePiece(content, offset, piece);
-    // The whole file is on disk before the picture is loaded from it.
-    const bool written = CaptureFile.seek(0) && CaptureFile.write(content) == content.size()
-                         && CaptureFile.flush();
-    if (!written)
-        showCaptureError(CaptureFile.errorString());
-
-    // Read from the file itself: a pixmap loaded by name may come from Qt's
-    // cache, which tells files apart by modification time in whole seconds,
-    // and show the picture of an earlier pass.
-    const QPixmap capture = QPixmap::fromImage(QImage(CaptureFileName));
-    ui->EyePlot->setPixmap(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
-    CaptureFile.close();
+    const Capture::StoredPiece stored = Capture::storePiece(CaptureFile, offset, piece);
+    if (!stored.error.isEmpty())
+        showCaptureError(CaptureFileName, stored.error);
+    if (stored.opened)
+        ui->EyePlot->setPixmap(stored.picture);
     ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
 }
 
@@ -129,14 +131,30 @@ void MainWindow::leaveCapturing()
     PollMode = Monitoring;
     ScanCountdown = 0;
     // A capture that could not be saved keeps saying so after the scan.
-    if (CaptureError.isEmpty())
+    if (!CaptureError.isEmpty())
+        return;
+    const Capture::ScanOutcome outcome = Capture::scanOutcome(m_scan);
+    if (outcome.complete) {
         ui->ScanningLabel->clear();
+        return;
+    }
+    // The file holds what arrived; the rest is still the blank template.
+    ui->ScanningLabel->setText(tr("Incomplete"));
+    ui->ScanningLabel->setToolTip(
+        outcome.announced < 0
+            ? tr("%1 holds %2 bytes of the capture; the instrument never sent its size.")
+                  .arg(CaptureFileName)
+                  .arg(outcome.received)
+            : tr("%1 holds %2 of the %3 bytes of the capture.")
+                  .arg(CaptureFileName)
+                  .arg(outcome.received)
+                  .arg(outcome.announced));
+    appendLog(QStringLiteral(" Capture incomplete: %1 bytes").arg(outcome.received));
 }
 
-void MainWindow::showCaptureError(const QString &reason)
+void MainWindow::showCaptureError(const QString &fileName, const QString &reason)
 {
     CaptureError = reason;
     ui->ScanningLabel->setText(tr("Not saved"));
-    ui->ScanningLabel->setToolTip(tr("The capture could not be written to %1: %2")
-                                      .arg(CaptureFileName, reason));
+    ui->ScanningLabel->setToolTip(tr("The capture could not be written to %1: %2").arg(fileName, reason));
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPixmap>
+#include <QString>
+
+class QFile;
+
+// The capture file on disk and the picture shown from it.
+namespace Capture {
+
+// Where the save dialog starts: Zentaval.bmp in the user's pictures folder,
+// or in the home folder when there is none.
+QString proposedCaptureFile();
+
+// The template: "blankcapture.bmp" in the working directory, else the copy
+// installed with the program.
+QString templateFileName();
+
+// Makes `captureFileName` a copy of the template, replacing any file of that
+// name whole (its old tail must not stay behind a shorter capture). The
+// template is read and checked first: when it is missing or is no blank
+// capture, nothing is created or changed. Returns an empty string on success,
+// else why the capture cannot be saved.
+QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName);
+
+// One Capturing pass's work on disk: the piece is put into the capture file
+// at `offset`, the whole file is written back, and its picture is loaded from
+// the file just written and turned a quarter turn, as EyePlot shows it.
+struct StoredPiece
+{
+    QString error;   // why the file could not be opened or written; empty when it was
+    bool opened = false;
+    QPixmap picture; // null when the file does not decode (yet)
+};
+StoredPiece storePiece(QFile &captureFile, qint64 offset, const QByteArray &piece);
+
+} // namespace Capture
