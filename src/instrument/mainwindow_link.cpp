@@ -8,7 +8,7 @@
 #include "forms/mainwindowui.h"
 #include "instrument/discovery.h"
 #include "instrument/identification.h"
-//LS #include "instrument/linesettings.h"
+#include "instrument/linesettings.h"
 #include "instrument/serialports.h"
 #include "measurement/pollmode.h"
 
@@ -38,7 +38,7 @@ Discovery::PortIdentity identity(const QString &location)
 bool MainWindow::openPort(QSerialPort &port, const SerialPortEntry &entry)
 {
     port.setPortName(entry.systemLocation);
-    //LS applyLineSettings(port, m_ports->lineSettings(entry));
+    applyLineSettings(port, m_ports->lineSettings(entry));
     return port.open(QIODevice::ReadWrite);
 }
 

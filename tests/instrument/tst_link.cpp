@@ -71,12 +71,13 @@ void TestLink::discoversConnectsAndPolls()
     const QString notATerminal = m_dir.filePath("ttyFile");
     QFile file(notATerminal);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    // The system holds 115200 baud 7E1 for the second instrument's line.
+    // The system holds 115200 baud, two stop bits for the second instrument's
+    // line (a pseudo-terminal keeps no other frame than 8 bits, no parity).
     const int fd = ::open(second->devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     termios settings{};
     QVERIFY(fd >= 0 && ::tcgetattr(fd, &settings) == 0);
     cfsetspeed(&settings, B115200);
-    settings.c_cflag = (settings.c_cflag & ~CSIZE) | CS7 | PARENB;
+    settings.c_cflag |= CSTOPB;
     QVERIFY(::tcsetattr(fd, TCSANOW, &settings) == 0);
 
     auto window = makeWindow({first->devicePath(), held->devicePath(), silent->devicePath(), notATerminal,
@@ -118,12 +119,15 @@ void TestLink::discoversConnectsAndPolls()
     // Connected, the line keeps the system's settings.
     QVERIFY(::tcgetattr(fd, &settings) == 0);
     QCOMPARE(cfgetospeed(&settings), speed_t(B115200));
-    QCOMPARE(settings.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
+    QCOMPARE(settings.c_cflag & CSTOPB, tcflag_t(CSTOPB));
     ::close(fd);
 
     // While the port list has the focus, the polling rests.
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
     ui->PortSelBox->setEnabled(true);
     ui->PortSelBox->setFocus();
+    QTRY_VERIFY(ui->PortSelBox->hasFocus());
     QTest::qWait(600);
     second->clearReceived();
     QTest::qWait(1100);
