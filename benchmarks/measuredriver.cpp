@@ -16,8 +16,11 @@
 
 #include "app/mainwindow.h"
 #include "app/processstate.h"
+#include "measurement/pollmode.h"
+#include "processusage.h"
+#include "windowharness.h"
 #include "forms/mainwindowui.h"
-#include "measurement/capture.h"
+#include "measurement/capturefile.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -47,81 +50,10 @@
 
 namespace {
 
-qint64 realtimeNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-qint64 boottimeNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// This process's start on the CLOCK_REALTIME scale, from the kernel's record
-// of it in clock ticks since boot.
-qint64 processStartNs()
-{
-    std::ifstream stat("/proc/self/stat");
-    std::string line;
-    std::getline(stat, line);
-    // Field 2 (the command) may hold spaces; the fields after it do not.
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    for (int number = 3; number <= 22 && fields >> field; ++number) {
-        if (number == 22) {
-            const qint64 ticks = std::stoll(field);
-            const qint64 sinceBootNs = ticks * (1000000000 / sysconf(_SC_CLK_TCK));
-            return realtimeNs() - (boottimeNs() - sinceBootNs);
-        }
-    }
-    return realtimeNs();
-}
-
-// The GUI thread's time on a CPU and its time spent runnable but waiting for
-// one, in ns, as the scheduler counts them.
-struct ThreadTimes
-{
-    qint64 cpuNs = 0;
-    qint64 waitingNs = 0;
-};
-
-class SchedulerStatistics
-{
-public:
-    SchedulerStatistics()
-        : m_fd(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC))
-    {
-    }
-    ~SchedulerStatistics()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    SchedulerStatistics(const SchedulerStatistics &) = delete;
-    SchedulerStatistics &operator=(const SchedulerStatistics &) = delete;
-
-    ThreadTimes read() const
-    {
-        ThreadTimes times;
-        char text[128] = {};
-        if (m_fd >= 0 && ::pread(m_fd, text, sizeof text - 1, 0) > 0) {
-            long long cpu = 0;
-            long long waiting = 0;
-            if (std::sscanf(text, "%lld %lld", &cpu, &waiting) == 2) {
-                times.cpuNs = cpu;
-                times.waitingNs = waiting;
-            }
-        }
-        return times;
-    }
-
-private:
-    int m_fd;
-};
+using ProcessUsage::processStartNs;
+using ProcessUsage::realtimeNs;
+using ProcessUsage::SchedulerStatistics;
+using ProcessUsage::ThreadTimes;
 
 // The longest gap between two ticks of a 1 ms timer, over a window that can
 // be restarted. A gap is the program's work, its blocking on the system, and
@@ -223,20 +155,6 @@ struct StallFigures
         std::printf("%s_stalls_over_16_ms=%d\n", stretch, over16);
     }
 };
-
-// Answers the save dialog that the Scan button opens, as a user types a name.
-void answerSaveDialog(const QString &fileName)
-{
-    QTimer::singleShot(100, [fileName] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            answerSaveDialog(fileName);
-            return;
-        }
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
-        QTimer::singleShot(0, dialog, [dialog] { QMetaObject::invokeMethod(dialog, "accept"); });
-    });
-}
 
 struct Options
 {
@@ -340,7 +258,7 @@ int main(int argc, char *argv[])
     auto startScan = [&] {
         pollStalls = StallFigures::of(stalls);
         if (!options.captureFile.isEmpty()) {
-            answerSaveDialog(options.captureFile);
+            WindowHarness::answerSaveDialog(options.captureFile);
             ui->ScanBtn->click();
         }
         if (options.captureFile.isEmpty() || ScanCountdown <= 0) {

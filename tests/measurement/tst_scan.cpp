@@ -1,4 +1,4 @@
-#include "support/windowharness.h"
+#include "windowharness.h"
 
 #include "measurement/capturefile.h"
 

@@ -2,13 +2,32 @@
 // make the process grow, and polling alone must leave the processor idle.
 
 #include "processusage.h"
-#include "support/connectedwindow.h"
+#include "windowharness.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 using namespace WindowHarness;
+
+namespace {
+
+// A window connected to one simulated instrument and polling it.
+struct ConnectedWindow
+{
+    std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>();
+    std::unique_ptr<MainWindow> window;
+    MainWindowUi *ui = nullptr;
+
+    bool connect()
+    {
+        window = makeWindow({instrument->devicePath()});
+        ui = window->form();
+        return connectTo(*window);
+    }
+};
+
+} // namespace
 
 namespace {
 
@@ -39,12 +58,6 @@ constexpr double PollingCpuBoundPercent = 5.0;
 QByteArray measurementReply(char settling, char locked)
 {
     return QByteArray("read ") + settling + "  " + locked + "  12.5 380 45 52 9953.2" + '\0';
-}
-
-QByteArray fileBytes(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 struct Sample
@@ -175,4 +188,4 @@ void TestGrowth::aMinuteOfPollingAndScansDoesNotGrow()
 }
 
 QTEST_MAIN(TestGrowth)
-#include "tst_growth.moc"
+#include "growthcheck.moc"

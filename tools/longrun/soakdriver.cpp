@@ -6,9 +6,10 @@
 // scripts/soak.sh starts it; it is not a test of its own.
 
 #include "processusage.h"
-#include "support/windowharness.h"
+#include "windowharness.h"
 
-#include "measurement/capture.h"
+#include "measurement/capturefile.h"
+#include "measurement/pollmode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

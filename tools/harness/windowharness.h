@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers for tests that drive the real main window against simulated
-// instruments on pseudo-terminals.
+// Drivers of the real main window against simulated instruments on
+// pseudo-terminals, for the tests, the benchmarks and the long-run programs.
 
 #include "app/mainwindow.h"
 #include "app/processstate.h"
@@ -73,19 +73,22 @@ inline bool showsBitmap(const MainWindow &window, const QByteArray &bitmap)
                   == expected.convertToFormat(QImage::Format_RGB32);
 }
 
-// Answers the next save dialog with `fileName` (or cancels it when empty).
-inline void answerSaveDialog(const QString &fileName)
+// Answers the next save dialog with `fileName` (or cancels it when empty), as
+// a user types a name; a file that exists is agreed to be replaced.
+inline void answerSaveDialog(const QString &fileName, int triesLeft = 30)
 {
-    QTimer::singleShot(100, [fileName] {
+    QTimer::singleShot(100, [fileName, triesLeft] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
+        if (!dialog) {
+            if (triesLeft > 0)
+                answerSaveDialog(fileName, triesLeft - 1);
             return;
+        }
         if (!fileName.isEmpty())
             dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
         QTimer::singleShot(0, dialog, [dialog, fileName] {
             QMetaObject::invokeMethod(dialog, fileName.isEmpty() ? "reject" : "accept");
         });
-        // An existing file: agree to replace it.
         QTimer::singleShot(200, [] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
                 box->button(QMessageBox::Yes)->click();
