@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instrument/linesettings.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,37 +19,46 @@ struct SerialPortEntry
     }
 };
 
-// Where the program's serial ports come from. The program asks it once for the
-// ports present at start, and asks it whether another program holds a port
-// before probing it.
+// Where the program's serial ports come from. The program asks it for the
+// ports present (again and again, to see devices plugged in later), asks it
+// whether another program holds a port before probing it, and opens a port
+// with the line settings it gives for it.
 class SerialPortProvider
 {
 public:
     virtual ~SerialPortProvider() = default;
     virtual QList<SerialPortEntry> availablePorts() const = 0;
     virtual bool isBusy(const SerialPortEntry &port) const = 0;
+    virtual LineSettings lineSettings(const SerialPortEntry &port) const = 0;
 };
 
 // The ports the system enumerates, followed by device paths the user named on
 // the command line (pseudo-terminals, /dev/serial/by-id links and network
-// serial devices are not enumerated by the system).
+// serial devices are not enumerated by the system). A named path is listed
+// only while it exists. Each port keeps the line settings the system holds for
+// it, with the fields of lineOverride put in their place.
 class SystemSerialPorts : public SerialPortProvider
 {
 public:
     enum class Enumeration { SystemAndExtra, ExtraOnly };
 
     explicit SystemSerialPorts(const QStringList &extraDevicePaths = {},
-                               Enumeration enumeration = Enumeration::SystemAndExtra);
+                               Enumeration enumeration = Enumeration::SystemAndExtra,
+                               LineOverride lineOverride = {});
 
     QList<SerialPortEntry> availablePorts() const override;
     bool isBusy(const SerialPortEntry &port) const override;
+    LineSettings lineSettings(const SerialPortEntry &port) const override;
 
 private:
     QStringList m_extraDevicePaths;
     Enumeration m_enumeration;
+    LineOverride m_lineOverride;
 };
 
 // True when another program holds the port: opening it is refused for lack of
 // access (the port's lock or an exclusive open). A port that fails to open for
-// any other reason is not busy.
+// any other reason is not busy. The trial open uses these settings, so that it
+// leaves the line as it found it; without them, the system's own.
+bool serialPortIsBusy(const QString &systemLocation, const LineSettings &settings);
 bool serialPortIsBusy(const QString &systemLocation);
