@@ -4,12 +4,24 @@
 #include "forms/licencetext.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
 #include <QStringList>
 #include <QTextEdit>
+
+// The compiled-in licence text; empty, with a warning, if it is missing.
+static QString licenceText()
+{
+    QFile file(QString::fromLatin1(LicenceResource));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning("The licence text %s is not compiled in", LicenceResource);
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
+}
 
 // The licence as rich text: one paragraph per line of its plain-text form, in
 // a monospaced font, with the spaces that centre its headings kept.
@@ -108,7 +120,7 @@ void AboutBxUi::retranslateUi(AboutBx *dialog)
     // The licence document is built from the compiled-in text and then looked
     // up like every other text of the dialog.
     LicenseTB->setHtml(QCoreApplication::translate(
-        "AboutBx", licenceDocument(QString::fromUtf8(licenceText)).toUtf8().constData(), nullptr));
+        "AboutBx", licenceDocument(licenceText()).toUtf8().constData(), nullptr));
     // "\xE2\x88\x99" is U+2219 BULLET OPERATOR in UTF-8.
     label->setText(QCoreApplication::translate("AboutBx",
         "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"

@@ -1,6 +1,7 @@
 #include "eyepicture.h"
 
 #include <QTransform>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -146,12 +147,6 @@ QRgb rampColour(double value)
     return qRgb(mix(a.red, b.red), mix(a.green, b.green), mix(a.blue, b.blue));
 }
 
-void putLittleEndian(QByteArray &bytes, int offset, quint32 value, int size)
-{
-    for (int i = 0; i < size; ++i)
-        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
-}
-
 } // namespace
 
 QImage renderEye(QSize size, quint32 seed)
@@ -262,17 +257,19 @@ QByteArray bmp24(const QImage &image)
     const quint32 fileSize = quint32(BitmapHeaderSize) + quint32(rowBytes) * quint32(height);
 
     QByteArray bytes(int(fileSize), '\0');
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    putLittleEndian(bytes, 2, fileSize, 4);
-    putLittleEndian(bytes, 10, BitmapHeaderSize, 4);
-    putLittleEndian(bytes, 14, 40, 4);
-    putLittleEndian(bytes, 18, quint32(width), 4);
-    putLittleEndian(bytes, 22, quint32(height), 4);
-    putLittleEndian(bytes, 26, 1, 2);
-    putLittleEndian(bytes, 28, 24, 2);
-    putLittleEndian(bytes, 38, 3780, 4);
-    putLittleEndian(bytes, 42, 3780, 4);
+    char *header = bytes.data();
+    header[0] = 'B';
+    header[1] = 'M';
+    qToLittleEndian<quint32>(fileSize, header + 2);
+    qToLittleEndian<quint32>(BitmapHeaderSize, header + 10); // offset of the pixel data
+    qToLittleEndian<quint32>(40, header + 14);               // size of the information header
+    qToLittleEndian<qint32>(width, header + 18);
+    qToLittleEndian<qint32>(height, header + 22);            // positive: bottom row first
+    qToLittleEndian<quint16>(1, header + 26);                // planes
+    qToLittleEndian<quint16>(24, header + 28);               // bits per pixel
+    qToLittleEndian<qint32>(3780, header + 38);              // pixels per metre, across
+    qToLittleEndian<qint32>(3780, header + 42);              // and down
+    // Reserved words, compression, image size and colour counts stay 0.
 
     char *out = bytes.data() + BitmapHeaderSize;
     for (int row = height - 1; row >= 0; --row) {

@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <limits>
 #include <cstdio>
 #include <memory>
 #include <sys/socket.h>
@@ -44,14 +45,20 @@ bool quitOnTerminationSignals(QCoreApplication &application)
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-bool readPositive(const QCommandLineParser &parser, const QString &option, int defaultValue, int &value)
+// A whole number of at least the lowest value; the default when not given.
+template<typename Number>
+bool readNumber(const QCommandLineParser &parser, const QString &option, Number lowest, Number defaultValue,
+                Number &value)
 {
     value = defaultValue;
     if (!parser.isSet(option))
         return true;
     bool ok = false;
-    value = parser.value(option).toInt(&ok);
-    return ok && value > 0;
+    const qlonglong number = parser.value(option).toLongLong(&ok);
+    if (!ok || number < qlonglong(lowest) || number > qlonglong(std::numeric_limits<Number>::max()))
+        return false;
+    value = Number(number);
+    return true;
 }
 
 } // namespace
@@ -73,6 +80,14 @@ int main(int argc, char *argv[])
                       QStringLiteral("Line rate of the capture stream (default %1).")
                           .arg(SimulatedInstrument::DefaultBaudRate),
                       QStringLiteral("RATE")});
+    parser.addOption({QStringLiteral("scan-delay"),
+                      QStringLiteral("Milliseconds from a scan command to the first byte of its answer "
+                                     "(default 0)."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("scan-cut"),
+                      QStringLiteral("Go quiet for good after this many bytes of a scan's bitmap, as "
+                                     "when the cable is pulled mid-scan (default 0: the whole bitmap)."),
+                      QStringLiteral("BYTES")});
     parser.addOption({QStringLiteral("seed"),
                       QStringLiteral("Seed of the first instrument's measurements and captures; "
                                      "the next instruments take the following seeds (default random)."),
@@ -87,12 +102,22 @@ int main(int argc, char *argv[])
 
     int count = 0;
     int baud = 0;
-    if (!readPositive(parser, QStringLiteral("instruments"), 1, count)) {
+    int scanDelay = 0;
+    qint64 scanCut = 0;
+    if (!readNumber(parser, QStringLiteral("instruments"), 1, 1, count)) {
         std::fprintf(stderr, "zentaval-sim: --instruments needs a whole number above 0\n");
         return 2;
     }
-    if (!readPositive(parser, QStringLiteral("baud"), SimulatedInstrument::DefaultBaudRate, baud)) {
+    if (!readNumber(parser, QStringLiteral("baud"), 1, SimulatedInstrument::DefaultBaudRate, baud)) {
         std::fprintf(stderr, "zentaval-sim: --baud needs a whole number above 0\n");
+        return 2;
+    }
+    if (!readNumber(parser, QStringLiteral("scan-delay"), 0, 0, scanDelay)) {
+        std::fprintf(stderr, "zentaval-sim: --scan-delay needs a whole number of milliseconds, 0 or more\n");
+        return 2;
+    }
+    if (!readNumber<qint64>(parser, QStringLiteral("scan-cut"), 0, 0, scanCut)) {
+        std::fprintf(stderr, "zentaval-sim: --scan-cut needs a whole number of bytes, 0 or more\n");
         return 2;
     }
     quint32 seed = 0;
@@ -125,6 +150,8 @@ int main(int argc, char *argv[])
         }
         instrument->setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(20431 + i));
         instrument->setBaudRate(baud);
+        instrument->setScanDelay(scanDelay);
+        instrument->setScanCut(scanCut);
         if (seeded)
             instrument->setSeed(seed + quint32(i));
         instruments.push_back(std::move(instrument));

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,39 +54,32 @@ SimulatedInstrument::~SimulatedInstrument()
 
 void SimulatedInstrument::openPseudoTerminal()
 {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0) {
-        m_errorString = systemError("posix_openpt");
-        return;
-    }
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
-        m_errorString = systemError("grantpt/unlockpt");
-        closePseudoTerminal();
-        return;
-    }
-    const char *name = ::ptsname(m_master);
-    if (!name) {
-        m_errorString = systemError("ptsname");
-        closePseudoTerminal();
-        return;
-    }
-    m_devicePath = QString::fromLocal8Bit(name);
-
     // Holding the slave open ourselves keeps the master alive while the
     // program opens and closes the port; otherwise its close would hang up
     // the line. Raw from the start, so that bytes sent before the program
     // opens the port are not translated by the line discipline.
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slave < 0) {
-        m_errorString = systemError("open slave");
-        closePseudoTerminal();
+    char name[PATH_MAX] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        m_errorString = systemError("openpty");
+        m_master = -1;
+        m_slave = -1;
         return;
     }
+    m_devicePath = QString::fromLocal8Bit(name);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    // The slave's own settings (line speed, receiver on) with the line
+    // discipline's processing switched off.
     termios settings;
-    if (::tcgetattr(m_slave, &settings) == 0) {
+    bool raw = ::tcgetattr(m_slave, &settings) == 0;
+    if (raw) {
         ::cfmakeraw(&settings);
-        ::tcsetattr(m_slave, TCSANOW, &settings);
+        raw = ::tcsetattr(m_slave, TCSANOW, &settings) == 0;
+    }
+    if (!raw) {
+        m_errorString = systemError("making the line raw");
+        closePseudoTerminal();
+        return;
     }
 
     const int flags = ::fcntl(m_master, F_GETFL);
@@ -192,6 +187,26 @@ void SimulatedInstrument::setBaudRate(int baud)
 int SimulatedInstrument::baudRate() const
 {
     return m_baudRate;
+}
+
+void SimulatedInstrument::setScanDelay(int milliseconds)
+{
+    m_scanDelayMs = std::max(milliseconds, 0);
+}
+
+int SimulatedInstrument::scanDelay() const
+{
+    return m_scanDelayMs;
+}
+
+void SimulatedInstrument::setScanCut(qint64 bytes)
+{
+    m_scanCut = std::max<qint64>(bytes, 0);
+}
+
+qint64 SimulatedInstrument::scanCut() const
+{
+    return m_scanCut;
 }
 
 void SimulatedInstrument::setStreamForever(bool endless)
@@ -339,12 +354,17 @@ void SimulatedInstrument::flushOutgoing()
 void SimulatedInstrument::startScan()
 {
     m_lastCapture = m_captureSource ? m_captureSource() : QByteArray();
+    m_streamIsCut = m_scanCut > 0 && m_scanCut < m_lastCapture.size();
+    if (m_streamIsCut)
+        m_lastCapture.truncate(m_scanCut);
     m_stream = m_scanPrelude + m_lastCapture;
     m_streamPosition = 0;
     m_streaming = true;
     m_captureSentPending = false;
     m_byteCredit = 0.0;
     m_streamClock.start();
+    // The line time starts counting when the delay is over.
+    m_streamDelayNs = qint64(m_scanDelayMs) * 1000000;
     m_lastTickNs = 0;
     m_streamTimer.start();
     emit scanStarted();
@@ -352,7 +372,9 @@ void SimulatedInstrument::startScan()
 
 void SimulatedInstrument::streamTick()
 {
-    const qint64 nowNs = m_streamClock.nsecsElapsed();
+    const qint64 nowNs = m_streamClock.nsecsElapsed() - m_streamDelayNs;
+    if (nowNs <= 0)
+        return; // still scanning, nothing to send yet
     const double bytesPerSecond = m_baudRate / 10.0;
     m_byteCredit = std::min(m_byteCredit + double(nowNs - m_lastTickNs) * 1e-9 * bytesPerSecond,
                             bytesPerSecond * LongestCatchUpSeconds);
@@ -370,7 +392,11 @@ void SimulatedInstrument::streamTick()
         m_byteCredit -= double(take);
         if (m_streamPosition < m_stream.size())
             break;
-        if (m_streamForever && !m_lastCapture.isEmpty()) {
+        if (m_streamIsCut) {
+            // The cable is pulled: the instrument is heard no more.
+            endStream();
+            m_silent = true;
+        } else if (m_streamForever && !m_lastCapture.isEmpty()) {
             m_streamPosition = m_scanPrelude.size();
         } else {
             endStream();

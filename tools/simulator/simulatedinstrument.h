@@ -67,15 +67,27 @@ public:
     // Line rate of the capture stream in baud (10 bits a byte on the line).
     void setBaudRate(int baud);
     int baudRate() const;
+    // How long after "SCAN\r\n" the answer (the prelude, then the bitmap)
+    // begins, in milliseconds; 0, the default, starts it at once. The scan is
+    // under way meanwhile: "scan\r\n" stops it and "?" and "read" go unheard.
+    void setScanDelay(int milliseconds);
+    int scanDelay() const;
+    // An instrument that goes quiet mid-scan, as when its cable is pulled:
+    // after this many bytes of the bitmap it sends nothing more, and it turns
+    // silent (see setSilent(); setSilent(false) plugs it back in). 0, the
+    // default, or a cut at or beyond the bitmap's end sends the whole bitmap.
+    // The cut applies from the next scan on and overrides setStreamForever().
+    void setScanCut(qint64 bytes);
+    qint64 scanCut() const;
     // A faulty instrument: after "SCAN\r\n" it sends its bitmap over and over
     // and does not stop on "scan\r\n". Switching it off lets the stream end
     // after the bitmap being sent.
     void setStreamForever(bool endless);
     bool streamsForever() const;
     bool isStreaming() const;
-    // The bitmap of the latest scan, without the prelude: the bytes streamed,
-    // or the whole of what would have been streamed when "scan\r\n" cut the
-    // stream short.
+    // The bitmap of the latest scan, without the prelude: the bytes streamed
+    // (only those before the cut, with setScanCut()), or the whole of what
+    // would have been streamed when "scan\r\n" stopped the stream early.
     QByteArray lastCapture() const;
 
     // Every byte the program wrote, since construction or clearReceived().
@@ -129,6 +141,10 @@ private:
     QByteArray m_scanPrelude = "SCAN\r\n";
     int m_baudRate = DefaultBaudRate;
     bool m_streamForever = false;
+    int m_scanDelayMs = 0;
+    qint64 m_scanCut = 0;
+    // The stream under way ends where the cut falls.
+    bool m_streamIsCut = false;
     QByteArray m_lastCapture;
     // The stream under way: the prelude then the bitmap, and how far it got.
     QByteArray m_stream;
@@ -137,6 +153,8 @@ private:
     bool m_captureSentPending = false;
     QTimer m_streamTimer;
     QElapsedTimer m_streamClock;
+    // Line time, counted from the end of the scan delay.
+    qint64 m_streamDelayNs = 0;
     qint64 m_lastTickNs = 0;
     double m_byteCredit = 0.0;
 };

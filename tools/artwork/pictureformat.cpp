@@ -1,130 +1,18 @@
-#include "pngencoder.h"
+#include "pictureformat.h"
 
-#include <QtEndian>
+#include <QImageWriter>
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <vector>
 
-namespace PngEncoder {
+namespace PictureFormat {
 
 namespace {
 
 constexpr int MaxPaletteSize = 256;
-
-quint32 crc32(const QByteArray &bytes)
-{
-    static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> entries{};
-        for (quint32 n = 0; n < 256; ++n) {
-            quint32 c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            entries[n] = c;
-        }
-        return entries;
-    }();
-    quint32 crc = 0xFFFFFFFFu;
-    for (char byte : bytes)
-        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
-void appendBigEndian(QByteArray &bytes, quint32 value)
-{
-    char buffer[4];
-    qToBigEndian(value, buffer);
-    bytes.append(buffer, 4);
-}
-
-void appendChunk(QByteArray &file, const char *type, const QByteArray &data)
-{
-    appendBigEndian(file, quint32(data.size()));
-    QByteArray typed(type, 4);
-    typed.append(data);
-    file.append(typed);
-    appendBigEndian(file, crc32(typed));
-}
-
-QByteArray fileOf(int width, int height, quint8 colourType, const QByteArray &rows,
-                  const QByteArray &paletteChunk = {}, const QByteArray &transparencyChunk = {})
-{
-    QByteArray file("\x89PNG\r\n\x1A\n", 8);
-
-    QByteArray header;
-    appendBigEndian(header, quint32(width));
-    appendBigEndian(header, quint32(height));
-    header.append(char(8));          // bit depth
-    header.append(char(colourType));
-    header.append(char(0));          // deflate
-    header.append(char(0));          // adaptive filtering
-    header.append(char(0));          // no interlace
-    appendChunk(file, "IHDR", header);
-    if (!paletteChunk.isEmpty())
-        appendChunk(file, "PLTE", paletteChunk);
-    if (!transparencyChunk.isEmpty())
-        appendChunk(file, "tRNS", transparencyChunk);
-
-    // qCompress gives a zlib stream behind a four-byte length of its own.
-    appendChunk(file, "IDAT", qCompress(rows, 9).mid(4));
-    appendChunk(file, "IEND", {});
-    return file;
-}
-
-int paeth(int left, int up, int upLeft)
-{
-    const int estimate = left + up - upLeft;
-    const int toLeft = std::abs(estimate - left);
-    const int toUp = std::abs(estimate - up);
-    const int toUpLeft = std::abs(estimate - upLeft);
-    if (toLeft <= toUp && toLeft <= toUpLeft)
-        return left;
-    return toUp <= toUpLeft ? up : upLeft;
-}
-
-// Applies each of the five row filters and keeps the one with the smallest
-// sum of absolute values, the usual heuristic for small deflate output.
-QByteArray filteredRows(const std::vector<quint8> &raw, int rowLength, int height, int bytesPerPixel)
-{
-    QByteArray rows;
-    rows.reserve((rowLength + 1) * height);
-    std::vector<quint8> zeroRow(size_t(rowLength), 0);
-    std::vector<quint8> candidate(static_cast<size_t>(rowLength));
-    std::vector<quint8> best(static_cast<size_t>(rowLength));
-    for (int y = 0; y < height; ++y) {
-        const quint8 *line = raw.data() + size_t(y) * size_t(rowLength);
-        const quint8 *above = y > 0 ? line - rowLength : zeroRow.data();
-        long bestScore = -1;
-        int bestFilter = 0;
-        for (int filter = 0; filter < 5; ++filter) {
-            long score = 0;
-            for (int i = 0; i < rowLength; ++i) {
-                const int left = i >= bytesPerPixel ? line[i - bytesPerPixel] : 0;
-                const int upLeft = i >= bytesPerPixel ? above[i - bytesPerPixel] : 0;
-                int predicted = 0;
-                switch (filter) {
-                case 1: predicted = left; break;
-                case 2: predicted = above[i]; break;
-                case 3: predicted = (left + above[i]) / 2; break;
-                case 4: predicted = paeth(left, above[i], upLeft); break;
-                default: break;
-                }
-                const quint8 value = quint8(line[i] - predicted);
-                candidate[size_t(i)] = value;
-                score += value < 128 ? value : 256 - value;
-            }
-            if (bestScore < 0 || score < bestScore) {
-                bestScore = score;
-                bestFilter = filter;
-                best.swap(candidate);
-            }
-        }
-        rows.append(char(bestFilter));
-        rows.append(reinterpret_cast<const char *>(best.data()), rowLength);
-    }
-    return rows;
-}
+// 96 dots per inch, recorded the same whatever screen the program runs on.
+constexpr int DotsPerMetre = 3780;
 
 // A colour with premultiplied components, and how many pixels have it.
 struct Colour
@@ -138,11 +26,6 @@ std::array<int, 4> premultiplied(QRgb pixel)
     const int alpha = qAlpha(pixel);
     auto scale = [alpha](int component) { return (component * alpha + 127) / 255; };
     return {scale(qRed(pixel)), scale(qGreen(pixel)), scale(qBlue(pixel)), alpha};
-}
-
-QRgb normalised(QRgb pixel)
-{
-    return qAlpha(pixel) == 0 ? qRgba(0, 0, 0, 0) : pixel;
 }
 
 // Median cut in premultiplied space: the box with the widest channel is split
@@ -241,29 +124,24 @@ int squaredDistance(const std::array<int, 4> &a, const std::array<int, 4> &b)
 
 } // namespace
 
-QByteArray rgba(const QImage &image)
+QImage straightAlpha(const QImage &picture)
 {
-    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
-    const int width = source.width();
-    const int height = source.height();
-    std::vector<quint8> raw(size_t(width) * size_t(height) * 4);
-    size_t at = 0;
-    for (int y = 0; y < height; ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(source.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = normalised(line[x]);
-            raw[at++] = quint8(qRed(pixel));
-            raw[at++] = quint8(qGreen(pixel));
-            raw[at++] = quint8(qBlue(pixel));
-            raw[at++] = quint8(qAlpha(pixel));
+    QImage image = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage straight(image.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        auto *out = reinterpret_cast<QRgb *>(straight.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            // qUnpremultiply() is plain integer arithmetic, rounded to nearest.
+            out[x] = qAlpha(in[x]) == 0 ? qRgba(0, 0, 0, 0) : qUnpremultiply(in[x]);
         }
     }
-    return fileOf(width, height, 6, filteredRows(raw, width * 4, height, 4));
+    return straight;
 }
 
-QByteArray palette(const QImage &image)
+QImage paletted(const QImage &picture)
 {
-    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
+    const QImage source = straightAlpha(picture);
     const int width = source.width();
     const int height = source.height();
 
@@ -271,8 +149,7 @@ QByteArray palette(const QImage &image)
     pixels.reserve(size_t(width) * size_t(height));
     for (int y = 0; y < height; ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(source.constScanLine(y));
-        for (int x = 0; x < width; ++x)
-            pixels.push_back(normalised(line[x]));
+        pixels.insert(pixels.end(), line, line + width);
     }
 
     // Distinct colours, sorted, with their pixel counts.
@@ -295,7 +172,6 @@ QByteArray palette(const QImage &image)
     if (distinct.size() <= size_t(MaxPaletteSize)) {
         entries = distinct;
     } else {
-        // The fully transparent colour keeps an exact entry of its own.
         const bool hasTransparent = distinct.front() == qRgba(0, 0, 0, 0);
         std::vector<Colour> colours;
         for (size_t i = hasTransparent ? 1 : 0; i < distinct.size(); ++i) {
@@ -307,7 +183,8 @@ QByteArray palette(const QImage &image)
             entries.push_back(qRgba(0, 0, 0, 0));
     }
 
-    // Translucent entries first, so that the tRNS chunk can stop at the last one.
+    // Translucent entries first, so that the PNG transparency chunk can stop
+    // at the last of them.
     std::sort(entries.begin(), entries.end(), [](QRgb a, QRgb b) {
         if (qAlpha(a) != qAlpha(b))
             return qAlpha(a) < qAlpha(b);
@@ -318,7 +195,7 @@ QByteArray palette(const QImage &image)
     std::vector<std::array<int, 4>> entryChannels;
     for (QRgb entry : entries)
         entryChannels.push_back(premultiplied(entry));
-    std::vector<quint8> indexOfDistinct(distinct.size());
+    std::vector<uchar> indexOfDistinct(distinct.size());
     for (size_t i = 0; i < distinct.size(); ++i) {
         const auto channels = premultiplied(distinct[i]);
         size_t nearest = 0;
@@ -330,34 +207,33 @@ QByteArray palette(const QImage &image)
                 nearestDistance = distance;
             }
         }
-        indexOfDistinct[i] = quint8(nearest);
+        indexOfDistinct[i] = uchar(nearest);
     }
 
-    QByteArray rows;
-    rows.reserve((width + 1) * height);
+    QImage indexed(width, height, QImage::Format_Indexed8);
+    indexed.setColorTable(QList<QRgb>(entries.begin(), entries.end()));
     for (int y = 0; y < height; ++y) {
-        rows.append(char(0)); // palette indices are not predictable; no filter
+        uchar *line = indexed.scanLine(y);
         for (int x = 0; x < width; ++x) {
             const QRgb pixel = pixels[size_t(y) * size_t(width) + size_t(x)];
             const auto found = std::lower_bound(distinct.begin(), distinct.end(), pixel);
-            rows.append(char(indexOfDistinct[size_t(found - distinct.begin())]));
+            line[x] = indexOfDistinct[size_t(found - distinct.begin())];
         }
     }
-
-    QByteArray paletteChunk;
-    QByteArray transparencyChunk;
-    for (QRgb entry : entries) {
-        paletteChunk.append(char(qRed(entry)));
-        paletteChunk.append(char(qGreen(entry)));
-        paletteChunk.append(char(qBlue(entry)));
-        if (qAlpha(entry) < 255)
-            transparencyChunk.append(char(qAlpha(entry)));
-    }
-    // Reading programs treat a palette file without tRNS as opaque; keep the
-    // chunk even when every entry is opaque so the file type stays the same.
-    if (transparencyChunk.isEmpty())
-        transparencyChunk.append(char(255));
-    return fileOf(width, height, 3, rows, paletteChunk, transparencyChunk);
+    return indexed;
 }
 
-} // namespace PngEncoder
+bool savePng(QImage image, const QString &path, QString *error)
+{
+    image.setDotsPerMeterX(DotsPerMetre);
+    image.setDotsPerMeterY(DotsPerMetre);
+    QImageWriter writer(path, "png");
+    // For PNG the quality only sets the deflate effort: 0 is level 9.
+    writer.setQuality(0);
+    if (writer.write(image))
+        return true;
+    *error = writer.errorString();
+    return false;
+}
+
+} // namespace PictureFormat
