@@ -8,15 +8,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QFile>
-#include <QLabel>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QPixmap>
+#include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QPixmap>
 #include <QTemporaryDir>
-#include <QWindow>
 #include <QTransform>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -57,8 +57,7 @@ public:
             state.SkipWithError("label not exposed");
             return;
         }
-        state.SetLabel(std::to_string(blank.size()) + " B file, " + std::to_string(PieceBytes)
-                       + " B piece");
+        state.SetLabel(std::to_string(blank.size()) + " B file, " + std::to_string(PieceBytes) + " B piece");
     }
 
     // Shows the label and waits until it can be painted.
@@ -75,7 +74,8 @@ public:
     // The floor of a pass: decoding and turning the file, as the pass does.
     QPixmap loadAndTurn() const
     {
-        return QPixmap::fromImage(QImage(fileName).transformed(QTransform().rotate(90), Qt::FastTransformation));
+        return QPixmap::fromImage(
+            QImage(fileName).transformed(QTransform().rotate(90), Qt::FastTransformation));
     }
 
     QTemporaryDir folder;

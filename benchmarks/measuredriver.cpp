@@ -16,11 +16,11 @@
 
 #include "app/mainwindow.h"
 #include "app/processstate.h"
+#include "forms/mainwindowui.h"
+#include "measurement/capturefile.h"
 #include "measurement/pollmode.h"
 #include "processusage.h"
 #include "windowharness.h"
-#include "forms/mainwindowui.h"
-#include "measurement/capturefile.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -40,11 +40,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -108,7 +108,8 @@ private:
     {
         const qint64 now = realtimeNs();
         const ThreadTimes times = m_scheduler.read();
-        const Gap gap{now - m_last, times.cpuNs - m_lastTimes.cpuNs, times.waitingNs - m_lastTimes.waitingNs};
+        const Gap gap {now - m_last, times.cpuNs - m_lastTimes.cpuNs,
+                       times.waitingNs - m_lastTimes.waitingNs};
         m_last = now;
         m_lastTimes = times;
         if (gap.wallNs > m_longest.wallNs)
@@ -136,7 +137,7 @@ private:
 // What the meter saw over one stretch of the run.
 struct StallFigures
 {
-    StallMeter::Gap longest{-1000000, -1000000, -1000000};
+    StallMeter::Gap longest {-1000000, -1000000, -1000000};
     double longestOwnMs = -1;
     double busiestMs = -1;
     int over16 = 0;
@@ -167,8 +168,9 @@ struct Options
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE] "
-                         "[--verbose] [--click-points] DEVICE...\n");
+    std::fprintf(stderr,
+                 "usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE] "
+                 "[--verbose] [--click-points] DEVICE...\n");
     std::exit(2);
 }
 
@@ -179,7 +181,7 @@ int main(int argc, char *argv[])
     Options options;
     // The window reads its device paths from the application's arguments, so
     // only those are passed on.
-    std::vector<char *> programArguments{argv[0]};
+    std::vector<char *> programArguments {argv[0]};
     for (int i = 1; i < argc; ++i) {
         const auto value = [&]() -> const char * {
             if (i + 1 >= argc)
@@ -217,7 +219,8 @@ int main(int argc, char *argv[])
 
     if (options.clickPoints) {
         window.show();
-        for (QWidget *widget : {static_cast<QWidget *>(ui->PortSelBox), static_cast<QWidget *>(ui->ScanBtn)}) {
+        for (QWidget *widget :
+             {static_cast<QWidget *>(ui->PortSelBox), static_cast<QWidget *>(ui->ScanBtn)}) {
             const QPoint centre = widget->mapTo(&window, widget->rect().center());
             std::printf("%s %d %d\n", qPrintable(widget->objectName()), centre.x(), centre.y());
         }
@@ -273,7 +276,8 @@ int main(int argc, char *argv[])
 
     if (options.verbose) {
         stalls.onLongGap = [&](const StallMeter::Gap &gap) {
-            std::fprintf(stderr, "%9.1f ms: gap %.1f ms, %.1f ms of it on the CPU, %.1f ms waiting for one, %s\n",
+            std::fprintf(stderr,
+                         "%9.1f ms: gap %.1f ms, %.1f ms of it on the CPU, %.1f ms waiting for one, %s\n",
                          sinceStartMs(), gap.wallNs / 1e6, gap.cpuNs / 1e6, gap.waitingNs / 1e6,
                          PollMode == Capturing ? "capturing" : "monitoring");
         };

@@ -8,13 +8,14 @@ const QString LineOption = QStringLiteral("line");
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
                                             QString *error)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Front-end of the Quorvane Zentaval eye-diagram instrument (model 731942K).\n"
-        "Ports keep the line settings the system holds for them (stty); --baud and --line "
-        "replace those."));
+    parser.setApplicationDescription(
+        QStringLiteral("Front-end of the Quorvane Zentaval eye-diagram instrument (model 731942K).\n"
+                       "Ports keep the line settings the system holds for them (stty); --baud and --line "
+                       "replace those."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addOption({BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")});
+    parser.addOption(
+        {BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")});
     parser.addOption({LineOption,
                       QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), "
                                      "such as 8N1."),
@@ -43,7 +44,8 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     }
 
     QString reason;
-    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), commandLine.lineOverride, &reason))
+    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), commandLine.lineOverride,
+                           &reason))
         return fail(reason);
     const QStringList paths = parser.positionalArguments();
     for (const QString &path : paths) {

@@ -23,7 +23,8 @@ int answerWithoutWindow(QCommandLineParser &parser, const std::optional<CommandL
 {
     if (!commandLine) {
         const QByteArray name = QCoreApplication::applicationName().toLocal8Bit();
-        std::fprintf(stderr, "%s: %s\nTry \"%s --help\".\n", name.constData(), qPrintable(error), name.constData());
+        std::fprintf(stderr, "%s: %s\nTry \"%s --help\".\n", name.constData(), qPrintable(error),
+                     name.constData());
         return 2;
     }
     if (commandLine->request == CommandLine::Request::Version)
@@ -64,7 +65,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     QString error;
-    const std::optional<CommandLine> commandLine = parseCommandLine(parser, QCoreApplication::arguments(), &error);
+    const std::optional<CommandLine> commandLine
+        = parseCommandLine(parser, QCoreApplication::arguments(), &error);
     const int status = answerWithoutWindow(parser, commandLine, error);
     if (status >= 0)
         return status;

@@ -88,14 +88,15 @@ private:
     Link m_link = Link::None;
 
     // Discovery and the watch over the ports.
-    QSerialPort m_probePort;         // probes while Port serves the instrument
+    QSerialPort m_probePort;          // probes while Port serves the instrument
     QSerialPort *m_probing = nullptr; // the port "?\r\n" went out on, until its answer is read
-    QList<int> m_pendingProbes;      // PortList indices still to probe, in order
-    QStringList m_present;           // port locations at the last look
-    int m_connectedRow = 0;          // the row connected to, or lost and waited for; 0: none
-    QString m_connectedLocation;     // its port's location
+    QList<int> m_pendingProbes;       // PortList indices still to probe, in order
+    QList<int> m_busyPorts;           // PortList indices another program held at their last probe
+    QStringList m_present;            // port locations at the last look
+    int m_connectedRow = 0;           // the row connected to, or lost and waited for; 0: none
+    QString m_connectedLocation;      // its port's location
 
     // The poll loop.
-    int m_armedPasses = 0;           // ReceiveMeas() calls armed and not yet run
-    Capture::ScanProgress m_scan;    // the scan under way, or the last one
+    int m_armedPasses = 0;        // ReceiveMeas() calls armed and not yet run
+    Capture::ScanProgress m_scan; // the scan under way, or the last one
 };

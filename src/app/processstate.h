@@ -20,10 +20,10 @@ extern int DragGuard;                   // raised while the window is being drag
 extern QString CaptureFileName;
 extern QFile CaptureFile;
 extern QFile TemplateFile;
-extern int PollMode;                    // Monitoring or Capturing (measurement/pollmode.h)
+extern int PollMode; // Monitoring or Capturing (measurement/pollmode.h)
 extern int ScanCountdown;
 extern int CaptureOffset;
-extern QString CaptureError;            // why the running capture is not being saved
+extern QString CaptureError; // why the running capture is not being saved
 
 // Puts every value back to what it is when the process starts. A process
 // builds its window once; tests that build several windows call this first.

@@ -35,16 +35,20 @@ static QString licenceDocument(const QString &plainText)
         "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
         "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">\n"
         "p, li { white-space: pre-wrap; }\n"
-        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:8.25pt; font-weight:400; font-style:normal;\">");
-    const QString characters = QStringLiteral("font-family:'Courier New,courier'; font-size:8pt; color:#000000;");
+        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:8.25pt; font-weight:400; "
+        "font-style:normal;\">");
+    const QString characters
+        = QStringLiteral("font-family:'Courier New,courier'; font-size:8pt; color:#000000;");
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString margins = QStringLiteral(" margin-top:%1px; margin-bottom:%2px; margin-left:0px; margin-right:0px;"
-                                               " -qt-block-indent:0; text-indent:0px;")
-                                    .arg(i == 0 ? 12 : 0)
-                                    .arg(i == lines.size() - 1 ? 12 : 0);
+        const QString margins
+            = QStringLiteral(" margin-top:%1px; margin-bottom:%2px; margin-left:0px; margin-right:0px;"
+                             " -qt-block-indent:0; text-indent:0px;")
+                  .arg(i == 0 ? 12 : 0)
+                  .arg(i == lines.size() - 1 ? 12 : 0);
         document += QLatin1Char('\n');
         if (lines.at(i).isEmpty())
-            document += QStringLiteral("<p style=\"-qt-paragraph-type:empty;%1 %2\"><br /></p>").arg(margins, characters);
+            document += QStringLiteral("<p style=\"-qt-paragraph-type:empty;%1 %2\"><br /></p>")
+                            .arg(margins, characters);
         else
             document += QStringLiteral("<p style=\"%1\"><span style=\" %2\">%3</span></p>")
                             .arg(margins, characters, lines.at(i).toHtmlEscaped());
@@ -84,8 +88,8 @@ void AboutBxUi::setupUi(AboutBx *dialog)
     LicenseTB->setGeometry(QRect(10, 190, 541, 141));
     LicenseTB->setReadOnly(true);
 
-    const Qt::TextInteractionFlags selectable =
-        Qt::LinksAccessibleByMouse | Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    const Qt::TextInteractionFlags selectable
+        = Qt::LinksAccessibleByMouse | Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
     QFont font;
     font.setPointSize(10);
     font.setBold(false);
@@ -119,23 +123,33 @@ void AboutBxUi::retranslateUi(AboutBx *dialog)
     GNUIcon->setText(QCoreApplication::translate("AboutBx", "Logo", nullptr));
     // The licence document is built from the compiled-in text and then looked
     // up like every other text of the dialog.
-    LicenseTB->setHtml(QCoreApplication::translate(
-        "AboutBx", licenceDocument(licenceText()).toUtf8().constData(), nullptr));
+    LicenseTB->setHtml(
+        QCoreApplication::translate("AboutBx", licenceDocument(licenceText()).toUtf8().constData(), nullptr));
     // "\xE2\x88\x99" is U+2219 BULLET OPERATOR in UTF-8.
-    label->setText(QCoreApplication::translate("AboutBx",
+    label->setText(QCoreApplication::translate(
+        "AboutBx",
         "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
         "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">\n"
         "p, li { white-space: pre-wrap; }\n"
-        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:10pt; font-weight:400; font-style:normal;\">\n"
-        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;\">Quorvane Zentaval V 1.0 Supported models:</p>\n"
-        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;\">\xE2\x88\x99 Zentaval (731942K)</p>\n"
-        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;\">For more information please visit: quorvane.com</p></body></html>",
+        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:10pt; font-weight:400; "
+        "font-style:normal;\">\n"
+        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; "
+        "-qt-block-indent:0; text-indent:0px;\">Quorvane Zentaval V 1.0 Supported models:</p>\n"
+        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; "
+        "-qt-block-indent:0; text-indent:0px;\">\xE2\x88\x99 Zentaval (731942K)</p>\n"
+        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; "
+        "-qt-block-indent:0; text-indent:0px;\">For more information please visit: "
+        "quorvane.com</p></body></html>",
         nullptr));
-    label_2->setText(QCoreApplication::translate("AboutBx",
+    label_2->setText(QCoreApplication::translate(
+        "AboutBx",
         "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
         "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">\n"
         "p, li { white-space: pre-wrap; }\n"
-        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:10pt; font-weight:400; font-style:normal;\">\n"
-        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;\"> https://www.gnu.org/licenses/lgpl-3.0.html</p></body></html>",
+        "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:10pt; font-weight:400; "
+        "font-style:normal;\">\n"
+        "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; "
+        "-qt-block-indent:0; text-indent:0px;\"> "
+        "https://www.gnu.org/licenses/lgpl-3.0.html</p></body></html>",
         nullptr));
 }

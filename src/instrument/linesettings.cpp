@@ -10,8 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#if defined(Q_OS_LINUX) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) \
-                            || defined(__arm__) || defined(__riscv))
+#if defined(Q_OS_LINUX)                                                                                      \
+    && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)                 \
+        || defined(__riscv))
 #include <sys/ioctl.h>
 #define ZENTAVAL_HAVE_TERMIOS2
 // The kernel's own record of a line (asm-generic/termbits.h), which holds the
@@ -49,9 +50,9 @@ struct SpeedRate
 };
 
 constexpr SpeedRate SpeedRates[] = {
-    {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
-    {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
-    {B19200, 19200}, {B38400, 38400},
+    {B50, 50},           {B75, 75},     {B110, 110},   {B134, 134},     {B150, 150},
+    {B200, 200},         {B300, 300},   {B600, 600},   {B1200, 1200},   {B1800, 1800},
+    {B2400, 2400},       {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
 #ifdef B7200
     {B7200, 7200},
 #endif
@@ -145,10 +146,18 @@ LineSettings fromTermios(const termios &settings, qint32 rate)
     LineSettings line;
     line.baudRate = rate;
     switch (flags & CSIZE) {
-    case CS5: line.dataBits = QSerialPort::Data5; break;
-    case CS6: line.dataBits = QSerialPort::Data6; break;
-    case CS7: line.dataBits = QSerialPort::Data7; break;
-    default: line.dataBits = QSerialPort::Data8; break;
+    case CS5:
+        line.dataBits = QSerialPort::Data5;
+        break;
+    case CS6:
+        line.dataBits = QSerialPort::Data6;
+        break;
+    case CS7:
+        line.dataBits = QSerialPort::Data7;
+        break;
+    default:
+        line.dataBits = QSerialPort::Data8;
+        break;
     }
     if (!(flags & PARENB)) {
         line.parity = QSerialPort::NoParity;
@@ -160,8 +169,8 @@ LineSettings fromTermios(const termios &settings, qint32 rate)
         line.parity = (flags & PARODD) ? QSerialPort::OddParity : QSerialPort::EvenParity;
     }
     line.stopBits = (flags & CSTOPB) ? QSerialPort::TwoStop : QSerialPort::OneStop;
-    line.flowControl = (flags & CRTSCTS) == CRTSCTS ? QSerialPort::HardwareControl
-                                                    : QSerialPort::NoFlowControl;
+    line.flowControl
+        = (flags & CRTSCTS) == CRTSCTS ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl;
     return line;
 }
 
@@ -202,8 +211,7 @@ std::optional<LineSettings> systemLineSettings(const QString &devicePath)
 #endif
 }
 
-LineSettings effectiveLineSettings(const std::optional<LineSettings> &system,
-                                   const LineOverride &override)
+LineSettings effectiveLineSettings(const std::optional<LineSettings> &system, const LineOverride &override)
 {
     LineSettings line = system.value_or(LineSettings());
     if (override.baudRate)
@@ -248,13 +256,24 @@ bool parseLineOverride(const QString &baud, const QString &line, LineOverride &o
         }
         parsed.dataBits = QSerialPort::DataBits(match.captured(1).toInt());
         switch (match.captured(2).at(0).toUpper().toLatin1()) {
-        case 'E': parsed.parity = QSerialPort::EvenParity; break;
-        case 'O': parsed.parity = QSerialPort::OddParity; break;
-        case 'M': parsed.parity = QSerialPort::MarkParity; break;
-        case 'S': parsed.parity = QSerialPort::SpaceParity; break;
-        default: parsed.parity = QSerialPort::NoParity; break;
+        case 'E':
+            parsed.parity = QSerialPort::EvenParity;
+            break;
+        case 'O':
+            parsed.parity = QSerialPort::OddParity;
+            break;
+        case 'M':
+            parsed.parity = QSerialPort::MarkParity;
+            break;
+        case 'S':
+            parsed.parity = QSerialPort::SpaceParity;
+            break;
+        default:
+            parsed.parity = QSerialPort::NoParity;
+            break;
         }
-        parsed.stopBits = match.captured(3) == QLatin1String("2") ? QSerialPort::TwoStop : QSerialPort::OneStop;
+        parsed.stopBits
+            = match.captured(3) == QLatin1String("2") ? QSerialPort::TwoStop : QSerialPort::OneStop;
     }
     out = parsed;
     return true;

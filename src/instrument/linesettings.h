@@ -49,8 +49,7 @@ std::optional<LineSettings> systemLineSettings(const QString &devicePath);
 // fields. Hardware handshake stays as the system has it; software flow
 // control is never used, since XON and XOFF bytes occur in the instrument's
 // binary data.
-LineSettings effectiveLineSettings(const std::optional<LineSettings> &system,
-                                   const LineOverride &override);
+LineSettings effectiveLineSettings(const std::optional<LineSettings> &system, const LineOverride &override);
 
 // Reads --baud and --line. baud is a whole number from 50 to 4000000; line
 // is data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), as in

@@ -63,14 +63,20 @@ int MainWindow::Discover()
         }
         const int index = m_pendingProbes.takeFirst();
         const SerialPortEntry &port = PortList.at(index);
-        if (m_link != Link::None && !Discovery::mayProbe(identity(port.systemLocation), identity(m_connectedLocation)))
+        if (m_link != Link::None
+            && !Discovery::mayProbe(identity(port.systemLocation), identity(m_connectedLocation)))
             continue;
         ProbeIndex = index;
         appendLog(port.name);
         const bool busy = m_ports->isBusy(port);
         appendLog(busy ? QStringLiteral(" Busy") : QStringLiteral(" Not busy"));
-        if (busy)
+        if (busy) {
+            // Asked again at the next look: the other program may let it go.
+            if (!m_busyPorts.contains(index))
+                m_busyPorts << index;
             continue;
+        }
+        m_busyPorts.removeAll(index);
         if (!openPort(probe, port)) {
             // A port that does not open is passed once, like a busy one.
             appendLog(QStringLiteral(" Not opened: ") + probe.errorString());
@@ -94,8 +100,8 @@ void MainWindow::collectProbeAnswer()
     // A port that failed while probed is closed and has no answer.
     const QByteArray answer = probe.isOpen() ? probe.readAll() : QByteArray();
     const SerialPortEntry &port = PortList.at(ProbeIndex);
-    const bool lostInstrumentsPort = m_link == Link::None && m_connectedRow > 0
-                                     && port.systemLocation == m_connectedLocation;
+    const bool lostInstrumentsPort
+        = m_link == Link::None && m_connectedRow > 0 && port.systemLocation == m_connectedLocation;
     switch (Discovery::judgeAnswer(answer, FoundCount, lostInstrumentsPort)) {
     case Discovery::Verdict::NoInstrument:
         break;
@@ -147,6 +153,10 @@ void MainWindow::WatchPorts()
         if (!m_pendingProbes.contains(int(index)))
             m_pendingProbes << int(index);
     }
+    for (int index : std::as_const(m_busyPorts)) {
+        if (now.contains(PortList.at(index).systemLocation) && !m_pendingProbes.contains(index))
+            m_pendingProbes << index;
+    }
     // While the instrument is lost its port is asked again at every look, so
     // that it is found even when it came back between two looks.
     if (m_link == Link::None && m_connectedRow > 0 && now.contains(m_connectedLocation)) {
@@ -159,7 +169,7 @@ void MainWindow::WatchPorts()
 
 QStringList MainWindow::rowLocations() const
 {
-    QStringList rows{QString()};
+    QStringList rows {QString()};
     for (int row = 1; row < FoundCount; ++row)
         rows << PortList.at(FoundPorts[row]).systemLocation;
     return rows;

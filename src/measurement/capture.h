@@ -53,7 +53,7 @@ struct CapturingPass
     bool writePiece = false; // put `piece` into the capture file at `offset`
     QByteArray piece;
     qint64 offset = 0;
-    bool endScan = false;       // back to Monitoring
+    bool endScan = false;        // back to Monitoring
     bool captureTooLong = false; // the stream passed MaximumCaptureBytes
 };
 
@@ -63,9 +63,9 @@ CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &byte
 // How a scan's capture ended.
 struct ScanOutcome
 {
-    bool complete = false;  // every byte the bitmap's header announced has arrived
-    qint64 received = 0;    // capture bytes written into the file
-    qint64 announced = -1;  // the size the header announces; -1 when it never arrived
+    bool complete = false; // every byte the bitmap's header announced has arrived
+    qint64 received = 0;   // capture bytes written into the file
+    qint64 announced = -1; // the size the header announces; -1 when it never arrived
 };
 ScanOutcome scanOutcome(const ScanProgress &progress);
 

@@ -27,8 +27,8 @@ QString templateFileName()
     if (QFileInfo::exists(name))
         return name;
     const QDir programDir(QCoreApplication::applicationDirPath());
-    for (const QString &candidate : {programDir.filePath(name),
-                                     programDir.filePath(QStringLiteral("../share/zentaval/") + name)}) {
+    for (const QString &candidate :
+         {programDir.filePath(name), programDir.filePath(QStringLiteral("../share/zentaval/") + name)}) {
         if (QFileInfo::exists(candidate))
             return candidate;
     }

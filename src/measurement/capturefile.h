@@ -29,7 +29,7 @@ QString prepareCaptureFile(const QString &templateFileName, const QString &captu
 // the file just written and turned a quarter turn, as EyePlot shows it.
 struct StoredPiece
 {
-    QString error;   // why the file could not be opened or written; empty when it was
+    QString error; // why the file could not be opened or written; empty when it was
     bool opened = false;
     QPixmap picture; // null when the file does not decode (yet)
 };

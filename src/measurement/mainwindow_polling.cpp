@@ -141,14 +141,13 @@ void MainWindow::leaveCapturing()
     // The file holds what arrived; the rest is still the blank template.
     ui->ScanningLabel->setText(tr("Incomplete"));
     ui->ScanningLabel->setToolTip(
-        outcome.announced < 0
-            ? tr("%1 holds %2 bytes of the capture; the instrument never sent its size.")
-                  .arg(CaptureFileName)
-                  .arg(outcome.received)
-            : tr("%1 holds %2 of the %3 bytes of the capture.")
-                  .arg(CaptureFileName)
-                  .arg(outcome.received)
-                  .arg(outcome.announced));
+        outcome.announced < 0 ? tr("%1 holds %2 bytes of the capture; the instrument never sent its size.")
+                                    .arg(CaptureFileName)
+                                    .arg(outcome.received)
+                              : tr("%1 holds %2 of the %3 bytes of the capture.")
+                                    .arg(CaptureFileName)
+                                    .arg(outcome.received)
+                                    .arg(outcome.announced));
     appendLog(QStringLiteral(" Capture incomplete: %1 bytes").arg(outcome.received));
 }
 

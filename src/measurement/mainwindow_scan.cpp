@@ -18,9 +18,8 @@ void MainWindow::on_ScanBtn_clicked()
     }
 
     // A cancelled dialog changes nothing: a scan already requested keeps its file.
-    const QString chosen = QFileDialog::getSaveFileName(this, tr("Open Log File"),
-                                                        Capture::proposedCaptureFile(),
-                                                        tr("Image Files (*.bmp)"));
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, tr("Open Log File"), Capture::proposedCaptureFile(), tr("Image Files (*.bmp)"));
     if (chosen.isEmpty())
         return;
 

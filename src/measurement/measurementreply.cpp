@@ -46,16 +46,15 @@ std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffe
     if (!buffer.startsWith("read") || !buffer.endsWith('\0'))
         return std::nullopt;
 
-    const int examined = int(std::clamp<qint64>(std::min<qint64>(available, buffer.size()), 0,
-                                                MeasurementBytesExamined));
+    const int examined
+        = int(std::clamp<qint64>(std::min<qint64>(available, buffer.size()), 0, MeasurementBytesExamined));
     unsigned char table[MeasurementBytesExamined];
     for (int i = 0; i < examined; ++i)
         table[i] = static_cast<unsigned char>(buffer.at(i));
 
     MeasurementDisplay display;
-    const auto statusIsSet = [&buffer](int position) {
-        return buffer.size() > position && buffer.at(position) == '1';
-    };
+    const auto statusIsSet
+        = [&buffer](int position) { return buffer.size() > position && buffer.at(position) == '1'; };
     if (statusIsSet(8))
         display.lamp = LockLamp::Green;
     else if (statusIsSet(5))

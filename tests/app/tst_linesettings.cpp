@@ -16,20 +16,28 @@ using Settings = std::optional<LineSettings>;
 using R = CommandLine::Request;
 
 namespace {
-QString text(const LineSettings &s) {
-    return QStringLiteral("%1 %2/%3/%4 flow %5").arg(s.baudRate).arg(s.dataBits).arg(s.parity).arg(s.stopBits).arg(s.flowControl);
+QString text(const LineSettings &s)
+{
+    return QString::asprintf("%d %d/%d/%d flow %d", s.baudRate, s.dataBits, s.parity, s.stopBits,
+                             s.flowControl);
 }
-QString text(const LineOverride &o) {
+QString text(const LineOverride &o)
+{
     auto f = [](auto v) { return v ? QString::number(*v) : QStringLiteral("-"); };
     return QStringLiteral("%1 %2/%3/%4").arg(f(o.baudRate), f(o.dataBits), f(o.parity), f(o.stopBits));
 }
-LineOverride over(std::optional<qint32> b, std::optional<SP::DataBits> d = {}, std::optional<SP::Parity> p = {},
-                  std::optional<SP::StopBits> s = {}) { return {b, d, p, s}; }
-// The rate and frame of a terminal as the kernel holds them, read on a descriptor of its own.
-QString frameOf(int fd) {
-    termios t;
-    return ::tcgetattr(fd, &t) != 0 ? QStringLiteral("unreadable")
-        : QStringLiteral("speed %1 cflag %2").arg(::cfgetospeed(&t)).arg(t.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS), 0, 8);
+LineOverride over(std::optional<qint32> b, std::optional<SP::DataBits> d = {},
+                  std::optional<SP::Parity> p = {}, std::optional<SP::StopBits> s = {})
+{
+    return {b, d, p, s};
+}
+// The rate and frame bits of a terminal as the kernel holds them, read on a descriptor of its own.
+QString frameOf(int fd)
+{
+    termios t {};
+    ::tcgetattr(fd, &t);
+    return QString::asprintf("speed %o cflag %o", ::cfgetospeed(&t),
+                             t.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
 }
 } // namespace
 
@@ -42,19 +50,25 @@ private slots:
         QTest::addColumn<Settings>("system");
         QTest::addColumn<LineOverride>("override");
         QTest::addColumn<LineSettings>("expected");
-        const LineSettings stty{115200, SP::Data7, SP::EvenParity, SP::TwoStop, SP::HardwareControl};
-        QTest::newRow("nothing known") << Settings() << LineOverride{} << LineSettings{};
-        QTest::newRow("the system's kept") << Settings(stty) << LineOverride{} << stty;
-        QTest::newRow("only the asked fields change") << Settings(stty) << over(9600, {}, SP::NoParity)
-                                                      << LineSettings{9600, SP::Data7, SP::NoParity, SP::TwoStop, SP::HardwareControl};
-        QTest::newRow("override on the defaults") << Settings() << over({}, SP::Data7, SP::OddParity, SP::TwoStop)
-                                                  << LineSettings{9600, SP::Data7, SP::OddParity, SP::TwoStop, SP::NoFlowControl};
-        QTest::newRow("never XON/XOFF") << Settings(LineSettings{1200, SP::Data8, SP::NoParity, SP::OneStop, SP::SoftwareControl})
-                                        << LineOverride{} << LineSettings{1200, SP::Data8, SP::NoParity, SP::OneStop, SP::NoFlowControl};
+        const LineSettings stty {115200, SP::Data7, SP::EvenParity, SP::TwoStop, SP::HardwareControl};
+        QTest::newRow("nothing known") << Settings() << LineOverride {} << LineSettings {};
+        QTest::newRow("the system's kept") << Settings(stty) << LineOverride {} << stty;
+        QTest::newRow("only the asked fields change")
+            << Settings(stty) << over(9600, {}, SP::NoParity)
+            << LineSettings {9600, SP::Data7, SP::NoParity, SP::TwoStop, SP::HardwareControl};
+        QTest::newRow("override on the defaults")
+            << Settings() << over({}, SP::Data7, SP::OddParity, SP::TwoStop)
+            << LineSettings {9600, SP::Data7, SP::OddParity, SP::TwoStop, SP::NoFlowControl};
+        QTest::newRow("never XON/XOFF")
+            << Settings(LineSettings {1200, SP::Data8, SP::NoParity, SP::OneStop, SP::SoftwareControl})
+            << LineOverride {}
+            << LineSettings {1200, SP::Data8, SP::NoParity, SP::OneStop, SP::NoFlowControl};
     }
     void combinesSystemAndOverride()
     {
-        QFETCH(Settings, system); QFETCH(LineOverride, override); QFETCH(LineSettings, expected);
+        QFETCH(Settings, system);
+        QFETCH(LineOverride, override);
+        QFETCH(LineSettings, expected);
         QCOMPARE(text(effectiveLineSettings(system, override)), text(expected));
     }
     // --baud and --line reach parseLineOverride; every rejection names its culprit.
@@ -66,36 +80,51 @@ private slots:
         QTest::addColumn<QStringList>("paths");
         QTest::addColumn<LineOverride>("override");
         const QStringList none;
-        QTest::newRow("nothing") << none << int(R::Window) << "" << none << LineOverride{};
-        QTest::newRow("options among paths") << QStringList{"/dev/a", "--baud", "57600", "/dev/b", "--line=7e1"} << int(R::Window)
-                                             << "" << QStringList{"/dev/a", "/dev/b"} << over(57600, SP::Data7, SP::EvenParity, SP::OneStop);
-        QTest::newRow("slowest, 7E2") << QStringList{"--baud", "50", "--line", "7E2"} << int(R::Window) << "" << none
-                                      << over(50, SP::Data7, SP::EvenParity, SP::TwoStop);
-        QTest::newRow("fastest, 8o1") << QStringList{"--baud=4000000", "--line=8o1"} << int(R::Window) << "" << none
-                                      << over(4000000, SP::Data8, SP::OddParity, SP::OneStop);
-        QTest::newRow("5m1") << QStringList{"--line", "5m1"} << int(R::Window) << "" << none << over({}, SP::Data5, SP::MarkParity, SP::OneStop);
-        QTest::newRow("6S2") << QStringList{"--line", "6S2"} << int(R::Window) << "" << none << over({}, SP::Data6, SP::SpaceParity, SP::TwoStop);
-        QTest::newRow("help before bad values") << QStringList{"/dev/a", "--baud", "x", "--help"} << int(R::Help) << "" << none << LineOverride{};
-        QTest::newRow("version") << QStringList{"-v"} << int(R::Version) << "" << none << LineOverride{};
-        for (const char *bad : {"49", "4000001", "0", "fast", "+9600", " 9600", "9600.0", "-1", "99999999999"})
-            QTest::newRow(qPrintable(QStringLiteral("rate \"%1\"").arg(bad))) << QStringList{"--baud", bad} << -1 << "--baud" << none << LineOverride{};
+        QTest::newRow("nothing") << none << int(R::Window) << "" << none << LineOverride {};
+        QTest::newRow("options among paths")
+            << QStringList {"/dev/a", "--baud", "57600", "/dev/b", "--line=7e1"} << int(R::Window) << ""
+            << QStringList {"/dev/a", "/dev/b"} << over(57600, SP::Data7, SP::EvenParity, SP::OneStop);
+        const QList<std::pair<QStringList, LineOverride>> accepted
+            = {{{"--baud", "50"}, over(50)},
+               {{"--baud=4000000"}, over(4000000)},
+               {{"--line", "6S2"}, over({}, SP::Data6, SP::SpaceParity, SP::TwoStop)},
+               {{"--line", "8o1"}, over({}, SP::Data8, SP::OddParity, SP::OneStop)},
+               {{"--line", "5M1"}, over({}, SP::Data5, SP::MarkParity, SP::OneStop)},
+               {{"--line", "8n2"}, over({}, SP::Data8, SP::NoParity, SP::TwoStop)}};
+        for (const auto &[arguments, expected] : accepted)
+            QTest::newRow(qPrintable(arguments.join(' ')))
+                << arguments << int(R::Window) << "" << none << expected;
+        QTest::newRow("help before bad values") << QStringList {"/dev/a", "--baud", "x", "--help"}
+                                                << int(R::Help) << "" << none << LineOverride {};
+        QTest::newRow("version") << QStringList {"-v"} << int(R::Version) << "" << none << LineOverride {};
+        for (const char *bad : {"49", "4000001", "fast", "+9600", " 9600", "9600.0", "99999999999"})
+            QTest::newRow(qPrintable(QStringLiteral("rate \"%1\"").arg(bad)))
+                << QStringList {"--baud", bad} << -1 << "--baud" << none << LineOverride {};
         for (const char *bad : {"9N1", "4N1", "8X1", "8N3", "8N", "8N1 ", "N81", "8N1.5"})
-            QTest::newRow(qPrintable(QStringLiteral("line \"%1\"").arg(bad))) << QStringList{"--line", bad} << -1 << "--line" << none << LineOverride{};
-        const QList<QStringList> bad = {{"--bogus", "/dev/a"}, {"-x"}, {"--", "--baud"}, {"--baud"}, {"--baud", "--line", "8N1"}, {"/dev/a", ""}};
+            QTest::newRow(qPrintable(QStringLiteral("line \"%1\"").arg(bad)))
+                << QStringList {"--line", bad} << -1 << "--line" << none << LineOverride {};
+        const QList<QStringList> bad
+            = {{"--bogus", "/dev/a"},       {"-x"},        {"--", "--baud"}, {"--baud"},
+               {"--baud", "--line", "8N1"}, {"/dev/a", ""}};
         const QStringList culprits = {"bogus", "x", "--baud", "--baud", "--baud", "empty"};
         for (int i = 0; i < bad.size(); ++i)
-            QTest::newRow(qPrintable("rejects " + bad[i].join(' '))) << bad[i] << -1 << culprits[i] << none << LineOverride{};
+            QTest::newRow(qPrintable("rejects " + bad[i].join(' ')))
+                << bad[i] << -1 << culprits[i] << none << LineOverride {};
     }
     void readsTheCommandLine()
     {
-        QFETCH(QStringList, arguments); QFETCH(int, request); QFETCH(QString, blamed); QFETCH(QStringList, paths); QFETCH(LineOverride, override);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, request);
+        QFETCH(QString, blamed);
+        QFETCH(QStringList, paths);
+        QFETCH(LineOverride, override);
         QCommandLineParser parser;
         QString error;
-        const auto commandLine = parseCommandLine(parser, QStringList{"zentaval"} + arguments, &error);
+        const auto commandLine = parseCommandLine(parser, QStringList {"zentaval"} + arguments, &error);
         QCOMPARE(commandLine ? int(commandLine->request) : -1, request);
         QVERIFY2(request >= 0 ? error.isEmpty() : error.contains(blamed), qPrintable(error));
-        QCOMPARE(commandLine ? commandLine->devicePaths : QStringList{}, paths);
-        QCOMPARE(text(commandLine ? commandLine->lineOverride : LineOverride{}), text(override));
+        QCOMPARE(commandLine ? commandLine->devicePaths : QStringList {}, paths);
+        QCOMPARE(text(commandLine ? commandLine->lineOverride : LineOverride {}), text(override));
     }
     // A pty set as stty would to 115200, two stop bits and hardware handshake
     // (Linux holds every pty at 8 bits without parity) keeps that through the
@@ -116,11 +145,12 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath("ttyZentaval");
         SystemSerialPorts ports({link, path, path}, SystemSerialPorts::Enumeration::ExtraOnly);
-        QCOMPARE(ports.availablePorts(), (QList<SerialPortEntry>{{path, path}}));
+        QCOMPARE(ports.availablePorts(), (QList<SerialPortEntry> {{path, path}}));
         QVERIFY(QFile::link(path, link));
         const QList<SerialPortEntry> entries = ports.availablePorts();
-        QCOMPARE(entries, (QList<SerialPortEntry>{{link, link}, {path, path}}));
-        QCOMPARE(text(ports.lineSettings(entries[0])), text(LineSettings{115200, SP::Data8, SP::NoParity, SP::TwoStop, SP::HardwareControl}));
+        QCOMPARE(entries, (QList<SerialPortEntry> {{link, link}, {path, path}}));
+        QCOMPARE(text(ports.lineSettings(entries[0])),
+                 text(LineSettings {115200, SP::Data8, SP::NoParity, SP::TwoStop, SP::HardwareControl}));
         QVERIFY(!ports.isBusy(entries[0]));
         QCOMPARE(frameOf(watcher), stty);
         QSerialPort port(entries[0].systemLocation);

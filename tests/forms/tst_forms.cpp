@@ -48,13 +48,13 @@ void TestForms::saveScreenshot(QWidget *widget, const QString &name)
 void TestForms::topmostWidgetAtPoint_data()
 {
     QTest::addColumn<QPoint>("point");
-    QTest::newRow("QFactorLabel") << QPoint(640, 55);           // over the Measurement group
-    QTest::newRow("PortSelBox") << QPoint(600, 405);            // over the System group
-    QTest::newRow("AboutBtn") << QPoint(510, 470);              // over the System group
-    QTest::newRow("label") << QPoint(640, 480);                 // over Logo's bottom row
-    QTest::newRow("ScanningLabel") << QPoint(520, 530);         // over the progress bar's last column
-    QTest::newRow("HeightLabel_2") << QPoint(625, 120);         // over the lock lamp's bottom row
-    QTest::newRow("HeightLabel") << QPoint(600, 240);           // over WidthLabel's top row
+    QTest::newRow("QFactorLabel") << QPoint(640, 55);   // over the Measurement group
+    QTest::newRow("PortSelBox") << QPoint(600, 405);    // over the System group
+    QTest::newRow("AboutBtn") << QPoint(510, 470);      // over the System group
+    QTest::newRow("label") << QPoint(640, 480);         // over Logo's bottom row
+    QTest::newRow("ScanningLabel") << QPoint(520, 530); // over the progress bar's last column
+    QTest::newRow("HeightLabel_2") << QPoint(625, 120); // over the lock lamp's bottom row
+    QTest::newRow("HeightLabel") << QPoint(600, 240);   // over WidthLabel's top row
 }
 
 void TestForms::topmostWidgetAtPoint()
@@ -80,11 +80,13 @@ void TestForms::logAndCountersLieOutsideTheWindow()
 // the program shows must fit the rectangle laid out for it, ink included.
 void TestForms::everyTextFitsItsLabel()
 {
-    const QList<QPair<const char *, QString>> texts{
-        {"KnobLabel_15", "Port:"},      {"label", "quorvane.com"},     {"HeightLabel_2", "Amplitude"},
-        {"QFactorLabel", "12.5%"},      {"QFactorLabel", "100%"},      {"RateLabel", "10312.5 Mb"},
-        {"HeightLabel", "Height: 0.45 UI"}, {"WidthLabel", "Width: 0.52 UI"}, {"ScanningLabel", "Scanning..."},
-        {"ScanningLabel", "Incomplete"}, {"ScanningLabel", "Not saved"}};
+    const QList<QPair<const char *, QString>> texts {
+        {"KnobLabel_15", "Port:"},          {"label", "quorvane.com"},
+        {"HeightLabel_2", "Amplitude"},     {"QFactorLabel", "12.5%"},
+        {"QFactorLabel", "100%"},           {"RateLabel", "10312.5 Mb"},
+        {"HeightLabel", "Height: 0.45 UI"}, {"WidthLabel", "Width: 0.52 UI"},
+        {"ScanningLabel", "Scanning..."},   {"ScanningLabel", "Incomplete"},
+        {"ScanningLabel", "Not saved"}};
     for (const auto &[name, text] : texts) {
         const auto *label = m_window->findChild<QLabel *>(name);
         QVERIFY(label);
@@ -95,7 +97,8 @@ void TestForms::everyTextFitsItsLabel()
         QPainter painter(&canvas);
         painter.setFont(label->font());
         label->style()->drawItemText(&painter, QRect(QPoint(200, 200), box.size()),
-                                     int(label->alignment()) | Qt::TextDontClip, label->palette(), true, text);
+                                     int(label->alignment()) | Qt::TextDontClip, label->palette(), true,
+                                     text);
         painter.end();
         QImage inside = canvas.copy(QRect(QPoint(200, 200), box.size()));
         const auto ink = [](const QImage &image) {
@@ -117,7 +120,7 @@ void TestForms::startsGreyWithTheExampleEye()
     QVERIFY(picture(m_window->form()->EyePlot, "rotated blankcapture.bmp"));
     QVERIFY(picture(m_window->form()->LEDCOM, "LED_Grey.png"));
     QVERIFY(picture(m_window->form()->LEDStat, "LED_Grey.png"));
-    QCOMPARE(rows(*m_window), QStringList{"Select a Device"});
+    QCOMPARE(rows(*m_window), QStringList {"Select a Device"});
     QVERIFY(!m_window->form()->PortSelBox->isEnabled());
 }
 

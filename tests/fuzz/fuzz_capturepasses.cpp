@@ -50,7 +50,7 @@ struct Scan
 {
     Capture::ScanProgress progress;
     // One file for all inputs, its memory touched once: allocating megabytes per input is slow.
-    inline static QByteArray file { qsizetype(MaximumCaptureBytes + 65536), '\0' };
+    inline static QByteArray file {qsizetype(MaximumCaptureBytes + 65536), '\0'};
     std::vector<QByteArray> pieces; // the placed stream (shared, not copied)
     qsizetype placed = 0;
     int dragGuard = 0;

@@ -58,8 +58,8 @@ QByteArray describe(const std::optional<MeasurementDisplay> &d)
 {
     if (!d)
         return "rejected";
-    return QStringList({ QString::number(int(d->lamp)), d->qualityText, QString::number(d->amplitude),
-                         d->amplitudeText, d->heightText, d->widthText, d->rateText })
+    return QStringList({QString::number(int(d->lamp)), d->qualityText, QString::number(d->amplitude),
+                        d->amplitudeText, d->heightText, d->widthText, d->rateText})
         .join(" | ")
         .toUtf8();
 }
@@ -84,7 +84,7 @@ void check(const QByteArray &buffer, qint64 available)
         return;
     // Bytes past the first 100 never reach the display (the closing NUL, which decides acceptance,
     // stays in place), nor does an available count past them.
-    for (const char filler : { '7', '.', ' ', '\x80' }) {
+    for (const char filler : {'7', '.', ' ', '\x80'}) {
         QByteArray changed(buffer.constData(), buffer.size());
         std::memset(changed.data() + 100, filler, std::size_t(buffer.size() - 101));
         require(decodeMeasurementReply(changed, available), "bytes past 100 change the display");

@@ -30,10 +30,15 @@ void TestDiscovery::judgesProbeAnswers_data()
     QTest::newRow("framed answer") << QByteArray("\x02Quorvane 731942K\n") << 1 << false << Verdict::ListRow;
     QTest::newRow("exactly the model number") << QByteArray("731942K") << 5 << false << Verdict::ListRow;
     QTest::newRow("after a NUL byte") << QByteArray("ab\0cd731942K\n", 13) << 1 << false << Verdict::ListRow;
-    QTest::newRow("other letter case") << QByteArray("\x02" "731942k\n") << 1 << false << Verdict::NoInstrument;
-    QTest::newRow("another model") << QByteArray("\x02" "731943K\n") << 1 << false << Verdict::NoInstrument;
+    QTest::newRow("other letter case") << QByteArray("\x02"
+                                                     "731942k\n")
+                                       << 1 << false << Verdict::NoInstrument;
+    QTest::newRow("another model") << QByteArray("\x02"
+                                                 "731943K\n")
+                                   << 1 << false << Verdict::NoInstrument;
     QTest::newRow("no answer") << QByteArray() << 1 << false << Verdict::NoInstrument;
-    QTest::newRow("29th instrument: the last row") << QByteArray("731942K") << 29 << false << Verdict::ListRow;
+    QTest::newRow("29th instrument: the last row")
+        << QByteArray("731942K") << 29 << false << Verdict::ListRow;
     QTest::newRow("30th instrument: list full") << QByteArray("731942K") << 30 << false << Verdict::ListFull;
     QTest::newRow("lost instrument back") << QByteArray("731942K") << 30 << true << Verdict::Reconnect;
     QTest::newRow("lost port, other answer") << QByteArray("hello") << 2 << true << Verdict::NoInstrument;
@@ -54,14 +59,20 @@ void TestDiscovery::rowAndTitleTexts_data()
     QTest::addColumn<QString>("row");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("framed answer") << QByteArray("\x02" "731942K S/N 20431\n") << QString("COM3: 731942K S/N 20431")
+    QTest::newRow("framed answer") << QByteArray("\x02"
+                                                 "731942K S/N 20431\n")
+                                   << QString("COM3: 731942K S/N 20431")
                                    << QString("Zentaval 731942K S/N 20431\n");
-    QTest::newRow("exactly the model number") << QByteArray("731942K") << QString("COM3: 31942")
-                                              << QString("Zentaval 31942K");
-    QTest::newRow("NUL inside ends the text") << QByteArray("\x02" "731942K\0hidden\n", 16)
+    QTest::newRow("exactly the model number")
+        << QByteArray("731942K") << QString("COM3: 31942") << QString("Zentaval 31942K");
+    QTest::newRow("NUL inside ends the text") << QByteArray("\x02"
+                                                            "731942K\0hidden\n",
+                                                            16)
                                               << QString("COM3: 731942K") << QString("Zentaval 731942K");
-    QTest::newRow("bytes above 0x7f are Latin-1") << QByteArray("\x02" "731942K \xb5s\n")
-                                                  << QString("COM3: 731942K \u00b5s") << QString("Zentaval 731942K \u00b5s\n");
+    QTest::newRow("bytes above 0x7f are Latin-1")
+        << QByteArray("\x02"
+                      "731942K \xb5s\n")
+        << QString("COM3: 731942K \u00b5s") << QString("Zentaval 731942K \u00b5s\n");
     QTest::newRow("one byte") << QByteArray("\x02") << QString("COM3: ") << QString("Zentaval ");
 }
 
@@ -78,21 +89,21 @@ void TestDiscovery::followsPortsThatComeAndGo()
 {
     const PortChanges changes = comparePorts({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1"},
                                              {"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyACM0"});
-    QCOMPARE(changes.appeared, QStringList{"/dev/ttyACM0"});
-    QCOMPARE(changes.vanished, QStringList{"/dev/ttyUSB0"});
+    QCOMPARE(changes.appeared, QStringList {"/dev/ttyACM0"});
+    QCOMPARE(changes.vanished, QStringList {"/dev/ttyUSB0"});
     QVERIFY(comparePorts({"a", "b"}, {"b", "a"}).appeared.isEmpty());
 
     // Rows 1 to 4; rows 1 and 3 stand for ports that went, row 4 too but it
     // is the instrument connected to: it stays.
-    const QStringList rows{QString(), "/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB2"};
-    QCOMPARE(rowsToRemove(rows, {"/dev/ttyUSB0", "/dev/ttyUSB2"}, 4), (QList<int>{3, 1}));
-    QCOMPARE(rowsToRemove(rows, {"/dev/ttyUSB2"}, 0), QList<int>{4});
+    const QStringList rows {QString(), "/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB2"};
+    QCOMPARE(rowsToRemove(rows, {"/dev/ttyUSB0", "/dev/ttyUSB2"}, 4), (QList<int> {3, 1}));
+    QCOMPARE(rowsToRemove(rows, {"/dev/ttyUSB2"}, 0), QList<int> {4});
     QVERIFY(rowsToRemove(rows, {}, 0).isEmpty());
 }
 
 void TestDiscovery::neverProbesTheConnectedPort()
 {
-    const PortIdentity connected{"/dev/serial/by-id/usb-X", "/dev/ttyUSB0"};
+    const PortIdentity connected {"/dev/serial/by-id/usb-X", "/dev/ttyUSB0"};
     QVERIFY(!mayProbe(connected, connected));
     QVERIFY(!mayProbe({"/dev/ttyUSB0", "/dev/ttyUSB0"}, connected)); // the same device by its own name
     QVERIFY(mayProbe({"/dev/ttyUSB1", "/dev/ttyUSB1"}, connected));

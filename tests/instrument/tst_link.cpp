@@ -37,9 +37,10 @@ QStringList logLines(const MainWindow &window)
 
 qint64 cpuMilliseconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
 } // namespace
@@ -74,14 +75,14 @@ void TestLink::discoversConnectsAndPolls()
     // The system holds 115200 baud, two stop bits for the second instrument's
     // line (a pseudo-terminal keeps no other frame than 8 bits, no parity).
     const int fd = ::open(second->devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    termios settings{};
+    termios settings {};
     QVERIFY(fd >= 0 && ::tcgetattr(fd, &settings) == 0);
     cfsetspeed(&settings, B115200);
     settings.c_cflag |= CSTOPB;
     QVERIFY(::tcsetattr(fd, TCSANOW, &settings) == 0);
 
-    auto window = makeWindow({first->devicePath(), held->devicePath(), silent->devicePath(), notATerminal,
-                              second->devicePath()});
+    auto window = makeWindow(
+        {first->devicePath(), held->devicePath(), silent->devicePath(), notATerminal, second->devicePath()});
     MainWindowUi *ui = window->form();
     QVERIFY(!ui->PortSelBox->isEnabled());
     QElapsedTimer clock;
@@ -89,14 +90,17 @@ void TestLink::discoversConnectsAndPolls()
     QTRY_VERIFY_WITH_TIMEOUT(DiscoveryOver, 6000);
     // 600 ms, then one second for each of the three free ports that opened.
     QVERIFY2(clock.elapsed() >= 3400 && clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(rows(*window), (QStringList{"Select a Device", rowFor(first->devicePath(), 1), rowFor(second->devicePath(), 4)}));
+    QCOMPARE(
+        rows(*window),
+        (QStringList {"Select a Device", rowFor(first->devicePath(), 1), rowFor(second->devicePath(), 4)}));
     QCOMPARE(FoundPorts[2], 4);
     QCOMPARE(FoundCount, 3);
     QCOMPARE(held->received(), QByteArray());
     QCOMPARE(silent->received() + second->received(), QByteArray("?\r\n?\r\n"));
     const QStringList log = logLines(*window);
-    QCOMPARE(log.mid(0, 8), (QStringList{first->devicePath(), " Not busy", held->devicePath(), " Busy",
-                                         silent->devicePath(), " Not busy", notATerminal, " Not busy"}));
+    QCOMPARE(log.mid(0, 8),
+             (QStringList {first->devicePath(), " Not busy", held->devicePath(), " Busy",
+                           silent->devicePath(), " Not busy", notATerminal, " Not busy"}));
     QVERIFY(log.at(8).startsWith(" Not opened: "));
     QCOMPARE(log.count(notATerminal), 1);
 
@@ -108,7 +112,9 @@ void TestLink::discoversConnectsAndPolls()
     QVERIFY(shows(ui->LEDCOM, "LED_Green.png"));
     QVERIFY(!ui->PortSelBox->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(second->received(), QByteArray("?\r\n"), 300);
-    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), "Zentaval " + QString::fromLatin1(SimulatedInstrument::defaultIdentificationAnswer(4).mid(1)), 600);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        window->windowTitle(),
+        "Zentaval " + QString::fromLatin1(SimulatedInstrument::defaultIdentificationAnswer(4).mid(1)), 600);
     QTRY_COMPARE_WITH_TIMEOUT(ui->QFactorLabel->text(), QString("12.5%"), 1000);
     QCOMPARE(ui->AmplitudeBar->value(), 380);
     QCOMPARE(ui->HeightLabel->text(), QString("Height: 0.45 UI"));
@@ -132,6 +138,10 @@ void TestLink::discoversConnectsAndPolls()
     second->clearReceived();
     QTest::qWait(1100);
     QCOMPARE(second->received(), QByteArray());
+
+    // The other program lets its port go: it is asked again and listed.
+    holder.close();
+    QTRY_COMPARE_WITH_TIMEOUT(rows(*window).value(3), rowFor(held->devicePath(), 2), 4000);
 }
 
 void TestLink::findsPortsPluggedInLaterAndDropsGoneOnes()
@@ -155,7 +165,7 @@ void TestLink::findsPortsPluggedInLaterAndDropsGoneOnes()
     QVERIFY(connectTo(*window, 2));
     later->clearReceived();
     present.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(rows(*window), (QStringList{"Select a Device", rowFor(link, 2)}), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(*window), (QStringList {"Select a Device", rowFor(link, 2)}), 3000);
     QTest::qWait(2500);
     QVERIFY(!later->received().contains("?"));
     QCOMPARE(window->form()->PortSelBox->currentIndex(), 1);

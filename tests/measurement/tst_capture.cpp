@@ -55,12 +55,13 @@ void TestCapture::placesPiecesAtTheirOffset_data()
     QTest::addColumn<QByteArray>("piece");
     QTest::addColumn<QByteArray>("result");
 
-    QTest::newRow("at the start") << QByteArray("abcdef") << qint64(0) << QByteArray("XY") << QByteArray("XYcdef");
+    QTest::newRow("at the start") << QByteArray("abcdef") << qint64(0) << QByteArray("XY")
+                                  << QByteArray("XYcdef");
     QTest::newRow("inside") << QByteArray("abcdef") << qint64(2) << QByteArray("XY") << QByteArray("abXYef");
     QTest::newRow("crossing the end grows by the excess")
         << QByteArray("abcdef") << qint64(5) << QByteArray("XYZ") << QByteArray("abcdeXYZ");
-    QTest::newRow("past the end: gap of spaces") << QByteArray("abc") << qint64(5) << QByteArray("XY")
-                                                 << QByteArray("abc  XY");
+    QTest::newRow("past the end: gap of spaces")
+        << QByteArray("abc") << qint64(5) << QByteArray("XY") << QByteArray("abc  XY");
     QTest::newRow("empty piece") << QByteArray("abc") << qint64(1) << QByteArray() << QByteArray("abc");
 }
 
@@ -92,7 +93,8 @@ void TestCapture::firstPieceIsCutWhicheverPassReadsIt_data()
     QTest::addColumn<QByteArray>("firstPiece");
     QTest::addColumn<QByteArray>("written");
 
-    QTest::newRow("first pass, echo before the bitmap") << 0 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
+    QTest::newRow("first pass, echo before the bitmap")
+        << 0 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
     QTest::newRow("first pass, bitmap alone") << 0 << QByteArray("BM12") << QByteArray("BM12");
     QTest::newRow("20th pass") << 19 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");
     QTest::newRow("21st pass, the last that waits") << 20 << QByteArray("SCAN\r\nBM12") << QByteArray("BM12");

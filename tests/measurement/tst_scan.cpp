@@ -41,7 +41,7 @@ void TestScan::connectWindow()
     m_instrument = std::make_unique<SimulatedInstrument>();
     m_window = makeWindow({m_instrument->devicePath()});
     ui = m_window->form();
-    QVERIFY(connectTo(*m_window));
+    QVERIFY2(connectTo(*m_window), qPrintable(ui->ResultsBox->toPlainText()));
 }
 
 void TestScan::capturesIntoTheFileChosenFirst()
@@ -67,11 +67,12 @@ void TestScan::capturesIntoTheFileChosenFirst()
     QElapsedTimer clock;
     qint64 scanSentAt = -1;
     qint64 firstPieceAt = -1;
-    connect(m_instrument.get(), &SimulatedInstrument::commandReceived, this, [&](const QByteArray &command) {
+    QObject watching; // the watchers below end with this test
+    connect(m_instrument.get(), &SimulatedInstrument::commandReceived, &watching, [&](const QByteArray &command) {
         if (command == "SCAN")
             scanSentAt = clock.elapsed();
     });
-    connect(ui->ScanProgressBar, &QProgressBar::valueChanged, this, [&] {
+    connect(ui->ScanProgressBar, &QProgressBar::valueChanged, &watching, [&] {
         if (firstPieceAt < 0)
             firstPieceAt = clock.elapsed();
         // Every pass shows the picture of the file as that pass left it.

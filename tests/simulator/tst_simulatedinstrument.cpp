@@ -21,7 +21,7 @@ struct ProgramEnd // the program's end of the line: a serial port that keeps eve
 };
 constexpr quint32 CaptureSize = 54 + 239 * 764; // 239 rows of 254 pixels, each padded to 764 bytes
 
-class tst_SimulatedInstrument : public QObject
+class TestSimulatedInstrument : public QObject
 {
     Q_OBJECT
 
@@ -38,14 +38,17 @@ private slots:
         QVERIFY2(program.data.startsWith(identification), program.data.constData());
         const QString reply = QString::fromLatin1(program.data.mid(identification.size()).chopped(1));
         QVERIFY2(QRegularExpression("^read [01], [01], \\d{1,3}\\.\\d \\d{1,3} \\d\\d \\d\\d \\d{1,4}\\.\\d$")
-                     .match(reply).hasMatch(), qPrintable(reply));
+                     .match(reply)
+                     .hasMatch(),
+                 qPrintable(reply));
         program.port.close(); // the program's close does not hang up the line
         QVERIFY(program.port.open(QIODevice::ReadWrite));
         program.data.clear();
         program.port.write("SCAN\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(program.data.size(), 6 + CaptureSize, 10000);
         QVERIFY(program.data == "SCAN\r\n" + instrument.lastCapture());
-        QVERIFY(program.data.mid(6, 2) == "BM" && qFromLittleEndian<quint32>(program.data.data() + 8) == CaptureSize);
+        QVERIFY(program.data.mid(6, 2) == "BM"
+                && qFromLittleEndian<quint32>(program.data.data() + 8) == CaptureSize);
     }
     void pacesTheStreamAndStopsOnRequest() // 115,200 baud: 11,520 bytes a second, where a pty has no limit
     {
@@ -83,7 +86,8 @@ private slots:
         instrument.setBaudRate(1000000);
         QProcess simulator;
         if (throughProgram)
-            simulator.start(simulatorPath, {"--scan-delay", "600", "--scan-cut", "1000", "--baud", "1000000"});
+            simulator.start(simulatorPath,
+                            {"--scan-delay", "600", "--scan-cut", "1000", "--baud", "1000000"});
         QTRY_VERIFY(!throughProgram || simulator.canReadLine());
         ProgramEnd program(throughProgram ? QString::fromLocal8Bit(simulator.readLine().trimmed())
                                           : instrument.devicePath());
@@ -92,7 +96,8 @@ private slots:
         clock.start();
         program.port.write("SCAN\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(!program.data.isEmpty(), 5000);
-        QVERIFY2(clock.elapsed() >= 600 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 600 && clock.elapsed() < 3000,
+                 qPrintable(QString::number(clock.elapsed())));
         QTRY_COMPARE(program.data.size(), 6 + 1000);
         program.port.write("?\r\n"); // quiet for good
         QTest::qWait(300);
@@ -106,5 +111,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_SimulatedInstrument)
+QTEST_GUILESS_MAIN(TestSimulatedInstrument)
 #include "tst_simulatedinstrument.moc"

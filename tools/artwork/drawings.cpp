@@ -255,7 +255,8 @@ QImage eyeIcon(QSize size)
 QImage helpIcon(QSize size, const QRawFont &font)
 {
     const Disc disc = discIn(size);
-    const QPainterPath mark = fittedToHeight(textPath(font, QStringLiteral("?")), disc.centre, disc.radius * 1.15);
+    const QPainterPath mark
+        = fittedToHeight(textPath(font, QStringLiteral("?")), disc.centre, disc.radius * 1.15);
     return discWithSymbol(size, mark, disc);
 }
 
@@ -285,7 +286,8 @@ QImage arrowIcon(QSize size)
 QImage lambdaIcon(QSize size, const QRawFont &font)
 {
     const Disc disc = discIn(size);
-    const QPainterPath letter = fittedToHeight(textPath(font, QString(QChar(0x03BB))), disc.centre, disc.radius * 1.1);
+    const QPainterPath letter
+        = fittedToHeight(textPath(font, QString(QChar(0x03BB))), disc.centre, disc.radius * 1.1);
     return discWithSymbol(size, letter, disc);
 }
 
@@ -304,8 +306,9 @@ QImage initial(QSize size, const QRawFont &font)
     QImage image = canvas(size);
     QPainter painter(&image);
     prepare(painter);
-    const QRectF box = QRectF(QPointF(0, 0), QSizeF(size)).adjusted(size.width() * 0.08, size.height() * 0.08,
-                                                                    -size.width() * 0.08, -size.height() * 0.08);
+    const QRectF box = QRectF(QPointF(0, 0), QSizeF(size))
+                           .adjusted(size.width() * 0.08, size.height() * 0.08, -size.width() * 0.08,
+                                     -size.height() * 0.08);
     painter.setBrush(White);
     painter.drawPath(fitted(textPath(font, QStringLiteral("Q")), box));
     return image;
@@ -350,7 +353,8 @@ QImage logo(QSize size, const QRawFont &font)
         return trace;
     };
     const qreal gap = emblemRadius * 0.25;
-    painter.setPen(QPen(QColor(58, 170, 66), size.height() * 0.028, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(
+        QPen(QColor(58, 170, 66), size.height() * 0.028, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(signal(nameArea.left() + margin, emblemCentre.x() - emblemRadius - gap, 0.3, 0.7));
     painter.drawPath(signal(emblemCentre.x() + emblemRadius + gap, nameArea.right() - margin, 0.3, 0.7));
@@ -358,8 +362,8 @@ QImage logo(QSize size, const QRawFont &font)
 
     drawGreenDisc(painter, emblemCentre, emblemRadius);
     drawSymbol(painter,
-               fittedToHeight(textPath(font, QStringLiteral("Q")), emblemCentre + QPointF(0, emblemRadius * 0.06),
-                              emblemRadius * 1.2),
+               fittedToHeight(textPath(font, QStringLiteral("Q")),
+                              emblemCentre + QPointF(0, emblemRadius * 0.06), emblemRadius * 1.2),
                emblemRadius);
     return image;
 }
@@ -377,8 +381,10 @@ QImage licenceBadge(QSize size, const QRawFont &font)
     const qreal split = outline.left() + outline.width() * 0.66;
 
     painter.setClipPath(box);
-    painter.fillRect(QRectF(outline.left(), outline.top(), split - outline.left(), outline.height()), QColor(52, 64, 84));
-    painter.fillRect(QRectF(split, outline.top(), outline.right() - split, outline.height()), QColor(58, 160, 70));
+    painter.fillRect(QRectF(outline.left(), outline.top(), split - outline.left(), outline.height()),
+                     QColor(52, 64, 84));
+    painter.fillRect(QRectF(split, outline.top(), outline.right() - split, outline.height()),
+                     QColor(58, 160, 70));
     painter.setClipping(false);
 
     painter.setPen(QPen(QColor(30, 36, 48), 2.0));

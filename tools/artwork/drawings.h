@@ -1,5 +1,4 @@
-#ifndef DRAWINGS_H
-#define DRAWINGS_H
+#pragma once
 
 #include <QColor>
 #include <QImage>
@@ -33,5 +32,3 @@ QImage logo(QSize size, const QRawFont &font);
 QImage licenceBadge(QSize size, const QRawFont &font);
 
 } // namespace Drawings
-
-#endif // DRAWINGS_H

@@ -88,8 +88,8 @@ int main(int argc, char *argv[])
         return [colour, lit] { return Drawings::lamp(QSize(300, 300), colour, lit); };
     };
 
-    const QImage exampleEye = EyePicture::renderEye(
-        QSize(EyePicture::DisplayWidth, EyePicture::DisplayHeight), ExampleEyeSeed);
+    const QImage exampleEye
+        = EyePicture::renderEye(QSize(EyePicture::DisplayWidth, EyePicture::DisplayHeight), ExampleEyeSeed);
 
     using E = Encoding;
     const Picture pictures[] = {
@@ -114,7 +114,8 @@ int main(int argc, char *argv[])
         // a capture in the instrument's format (the eye turned a quarter turn
         // counter-clockwise) with every pixel black. A capture starts as a
         // copy of it, so the bytes a scan has not delivered yet stay black.
-        {"blankcapture.bmp", E::Bitmap, [] {
+        {"blankcapture.bmp", E::Bitmap,
+         [] {
              QImage blank(EyePicture::DisplayHeight, EyePicture::DisplayWidth, QImage::Format_RGB32);
              blank.fill(Qt::black);
              return blank;
@@ -126,7 +127,8 @@ int main(int argc, char *argv[])
         const QString path = target.filePath(QString::fromLatin1(picture.fileName));
         QString error;
         if (!write(picture, path, &error)) {
-            std::fprintf(stderr, "zentaval-artwork: cannot write %s: %s\n", qPrintable(path), qPrintable(error));
+            std::fprintf(stderr, "zentaval-artwork: cannot write %s: %s\n", qPrintable(path),
+                         qPrintable(error));
             return 1;
         }
     }

@@ -32,8 +32,12 @@ std::array<int, 4> premultiplied(QRgb pixel)
 // at the pixel-weighted median of that channel until the palette is full.
 std::vector<QRgb> medianCut(std::vector<Colour> colours, int boxesWanted)
 {
-    struct Box { size_t begin; size_t end; };
-    std::vector<Box> boxes{{0, colours.size()}};
+    struct Box
+    {
+        size_t begin;
+        size_t end;
+    };
+    std::vector<Box> boxes {{0, colours.size()}};
 
     auto widestChannel = [&colours](const Box &box, int *range) {
         int widest = 0;
@@ -89,7 +93,7 @@ std::vector<QRgb> medianCut(std::vector<Colour> colours, int boxesWanted)
             }
         }
         split = std::clamp(split, box.begin + 1, box.end - 1);
-        const Box upper{split, box.end};
+        const Box upper {split, box.end};
         box.end = split;
         boxes.push_back(upper);
     }

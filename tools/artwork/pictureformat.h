@@ -1,5 +1,4 @@
-#ifndef PICTUREFORMAT_H
-#define PICTUREFORMAT_H
+#pragma once
 
 #include <QImage>
 #include <QString>
@@ -27,5 +26,3 @@ QImage paletted(const QImage &picture);
 bool savePng(QImage image, const QString &path, QString *error);
 
 } // namespace PictureFormat
-
-#endif // PICTUREFORMAT_H

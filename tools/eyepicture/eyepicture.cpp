@@ -19,7 +19,10 @@ constexpr double Pi = 3.14159265358979323846;
 class Random
 {
 public:
-    explicit Random(quint64 seed) : m_state(seed) {}
+    explicit Random(quint64 seed)
+        : m_state(seed)
+    {
+    }
 
     quint64 next()
     {
@@ -59,7 +62,10 @@ private:
 class Prbs7
 {
 public:
-    explicit Prbs7(quint32 seed) : m_state(quint8(seed % 127u + 1u)) {}
+    explicit Prbs7(quint32 seed)
+        : m_state(quint8(seed % 127u + 1u))
+    {
+    }
 
     int nextBit()
     {
@@ -74,18 +80,18 @@ private:
 
 // The signal model, in unit intervals (UI) and in amplitude units where the
 // settled levels are -1 and +1.
-constexpr double TransitionTime = 0.62;  // raised-cosine edge, start to end
-constexpr double SlowShare = 0.18;       // part of a step that settles slowly (gives ISI)
-constexpr double SlowTimeConstant = 0.6; // settling time constant of that part
-constexpr double RandomJitter = 0.018;   // sigma of the random edge jitter
+constexpr double TransitionTime = 0.62;   // raised-cosine edge, start to end
+constexpr double SlowShare = 0.18;        // part of a step that settles slowly (gives ISI)
+constexpr double SlowTimeConstant = 0.6;  // settling time constant of that part
+constexpr double RandomJitter = 0.018;    // sigma of the random edge jitter
 constexpr double DutyCycleJitter = 0.025; // rising edges late, falling edges early
-constexpr double PeriodicJitter = 0.03;  // amplitude of a sinusoidal edge modulation
+constexpr double PeriodicJitter = 0.03;   // amplitude of a sinusoidal edge modulation
 constexpr double PeriodicJitterPeriod = 23.7;
-constexpr double VerticalNoise = 0.025;  // sigma of the additive noise
-constexpr double LevelScale = 0.36;      // settled levels at 14 % and 86 % of the height
-constexpr int Bits = 2600;               // bits folded into the picture
+constexpr double VerticalNoise = 0.025; // sigma of the additive noise
+constexpr double LevelScale = 0.36;     // settled levels at 14 % and 86 % of the height
+constexpr int Bits = 2600;              // bits folded into the picture
 constexpr int SamplesPerColumn = 3;
-constexpr int EdgesInMemory = 6;         // edges that still move a sample; older ones have settled
+constexpr int EdgesInMemory = 6; // edges that still move a sample; older ones have settled
 
 // Step response from 0 to 1 of an edge at time 0, sampled on a fine table:
 // a raised-cosine transition plus a slowly settling share.
@@ -100,9 +106,8 @@ public:
     {
         for (int i = 0; i < Entries; ++i) {
             const double t = Start + (End - Start) * i / (Entries - 1);
-            const double fast = t >= TransitionTime / 2.0
-                ? 1.0
-                : 0.5 + 0.5 * std::sin(Pi * t / TransitionTime);
+            const double fast
+                = t >= TransitionTime / 2.0 ? 1.0 : 0.5 + 0.5 * std::sin(Pi * t / TransitionTime);
             const double slow = 1.0 - std::exp(-(t - Start) / SlowTimeConstant);
             m_table[size_t(i)] = (1.0 - SlowShare) * fast + SlowShare * slow;
         }
@@ -122,19 +127,19 @@ public:
     }
 
 private:
-    std::array<double, Entries> m_table{};
+    std::array<double, Entries> m_table {};
 };
 
 QRgb rampColour(double value)
 {
-    struct Stop { double at; int red, green, blue; };
+    struct Stop
+    {
+        double at;
+        int red, green, blue;
+    };
     static const Stop stops[] = {
-        {0.00, 0, 0, 80},
-        {0.18, 0, 40, 210},
-        {0.40, 0, 200, 50},
-        {0.60, 235, 220, 0},
-        {0.80, 255, 40, 0},
-        {1.00, 255, 255, 255},
+        {0.00, 0, 0, 80},    {0.18, 0, 40, 210}, {0.40, 0, 200, 50},
+        {0.60, 235, 220, 0}, {0.80, 255, 40, 0}, {1.00, 255, 255, 255},
     };
     value = std::clamp(value, 0.0, 1.0);
     size_t i = 1;
@@ -264,11 +269,11 @@ QByteArray bmp24(const QImage &image)
     qToLittleEndian<quint32>(BitmapHeaderSize, header + 10); // offset of the pixel data
     qToLittleEndian<quint32>(40, header + 14);               // size of the information header
     qToLittleEndian<qint32>(width, header + 18);
-    qToLittleEndian<qint32>(height, header + 22);            // positive: bottom row first
-    qToLittleEndian<quint16>(1, header + 26);                // planes
-    qToLittleEndian<quint16>(24, header + 28);               // bits per pixel
-    qToLittleEndian<qint32>(3780, header + 38);              // pixels per metre, across
-    qToLittleEndian<qint32>(3780, header + 42);              // and down
+    qToLittleEndian<qint32>(height, header + 22); // positive: bottom row first
+    qToLittleEndian<quint16>(1, header + 26);     // planes
+    qToLittleEndian<quint16>(24, header + 28);    // bits per pixel
+    qToLittleEndian<qint32>(3780, header + 38);   // pixels per metre, across
+    qToLittleEndian<qint32>(3780, header + 42);   // and down
     // Reserved words, compression, image size and colour counts stay 0.
 
     char *out = bytes.data() + BitmapHeaderSize;

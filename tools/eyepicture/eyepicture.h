@@ -1,5 +1,4 @@
-#ifndef EYEPICTURE_H
-#define EYEPICTURE_H
+#pragma once
 
 #include <QByteArray>
 #include <QImage>
@@ -35,5 +34,3 @@ QByteArray bmp24(const QImage &image);
 QByteArray captureBitmap(quint32 seed);
 
 } // namespace EyePicture
-
-#endif // EYEPICTURE_H

@@ -72,24 +72,24 @@ inline qint64 heapInUseBytes()
 // CPU time, user and system, this process has used, in milliseconds.
 inline qint64 cpuMilliseconds()
 {
-    rusage usage{};
+    rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
     return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
 // The clocks and the scheduler's record of this process and its GUI thread,
 // for the measurements of how quickly the window answers.
 inline qint64 realtimeNs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 inline qint64 boottimeNs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_BOOTTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }

@@ -52,7 +52,7 @@ inline void chooseRow(MainWindow &window, int row)
 // Waits for discovery to list `row`, picks it and waits for the title.
 inline bool connectTo(MainWindow &window, int row = 1)
 {
-    if (!QTest::qWaitFor([&] { return window.form()->PortSelBox->count() > row; }, 3000))
+    if (!QTest::qWaitFor([&] { return window.form()->PortSelBox->count() > row; }, 6000))
         return false;
     chooseRow(window, row);
     return QTest::qWaitFor([&] { return window.windowTitle() != "Zentaval"; }, 2000);
@@ -69,8 +69,8 @@ inline bool showsBitmap(const MainWindow &window, const QByteArray &bitmap)
 {
     const QImage expected = QImage::fromData(bitmap).transformed(QTransform().rotate(90));
     return !expected.isNull()
-           && window.form()->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
-                  == expected.convertToFormat(QImage::Format_RGB32);
+        && window.form()->EyePlot->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+        == expected.convertToFormat(QImage::Format_RGB32);
 }
 
 // Answers the next save dialog with `fileName` (or cancels it when empty), as

@@ -99,8 +99,8 @@ bool TestGrowth::scanInto(ConnectedWindow &connected, const QString &file)
     answerSaveDialog(file);
     QTest::mouseClick(connected.ui->ScanBtn, Qt::LeftButton);
     return QTest::qWaitFor([&] { return m_scanCommands > before; }, 2000)
-           && QTest::qWaitFor([] { return PollMode == Monitoring; }, 12000)
-           && fileBytes(file) == connected.instrument->lastCapture();
+        && QTest::qWaitFor([] { return PollMode == Monitoring; }, 12000)
+        && fileBytes(file) == connected.instrument->lastCapture();
 }
 
 void TestGrowth::aMinuteOfPollingAndScansDoesNotGrow()
@@ -154,8 +154,8 @@ void TestGrowth::aMinuteOfPollingAndScansDoesNotGrow()
     QElapsedTimer pollingClock;
     pollingClock.start();
     QTest::qWait(PollingOnlyMs);
-    const double cpuPercent = 100.0 * double(ProcessUsage::cpuMilliseconds() - cpuBefore)
-                              / double(pollingClock.elapsed());
+    const double cpuPercent
+        = 100.0 * double(ProcessUsage::cpuMilliseconds() - cpuBefore) / double(pollingClock.elapsed());
     const qint64 heapAfter = ProcessUsage::heapInUseBytes();
     sampler.stop();
     takeSample();
@@ -184,7 +184,8 @@ void TestGrowth::aMinuteOfPollingAndScansDoesNotGrow()
                                 .arg(heapAfter - heapBefore)
                                 .arg(PollingOnlyMs / 1000)));
     }
-    QVERIFY2(cpuPercent <= PollingCpuBoundPercent, qPrintable(QStringLiteral("%1 % of one core").arg(cpuPercent)));
+    QVERIFY2(cpuPercent <= PollingCpuBoundPercent,
+             qPrintable(QStringLiteral("%1 % of one core").arg(cpuPercent)));
 }
 
 QTEST_MAIN(TestGrowth)

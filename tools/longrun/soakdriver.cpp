@@ -67,7 +67,7 @@ public:
         // The ports the system lists and the device named, as the program
         // started with that device on its command line has them.
         resetProcessState();
-        m_window = std::make_unique<MainWindow>(std::make_unique<SystemSerialPorts>(QStringList{m_device}));
+        m_window = std::make_unique<MainWindow>(std::make_unique<SystemSerialPorts>(QStringList {m_device}));
         m_window->show();
         m_clock.start();
         m_minuteClock.start();
@@ -130,8 +130,8 @@ private:
                 finish();
                 return;
             }
-            if (m_connected && !m_scanning && m_scanEveryMinutes > 0 && m_minutesDone % m_scanEveryMinutes == 0
-                && !ui->PortSelBox->isEnabled())
+            if (m_connected && !m_scanning && m_scanEveryMinutes > 0
+                && m_minutesDone % m_scanEveryMinutes == 0 && !ui->PortSelBox->isEnabled())
                 scan();
         }
     }
@@ -147,7 +147,9 @@ private:
         m_scanning = ScanCountdown > 0;
         if (!m_scanning) {
             ++m_scansFailed;
-            say(QStringLiteral("scan %1 did not start: %2").arg(m_scanNumber).arg(m_window->form()->ScanningLabel->text()));
+            say(QStringLiteral("scan %1 did not start: %2")
+                    .arg(m_scanNumber)
+                    .arg(m_window->form()->ScanningLabel->text()));
         }
     }
 
@@ -158,13 +160,16 @@ private:
         QFile file(m_captureFile);
         const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         const QImage picture = QImage::fromData(bytes);
-        const bool whole = bytes.size() == CaptureSize && picture.size() == QSize(254, 239) && bytes != m_template
-                           && m_window->form()->ScanProgressBar->value() == 100;
+        const bool whole = bytes.size() == CaptureSize && picture.size() == QSize(254, 239)
+            && bytes != m_template && m_window->form()->ScanProgressBar->value() == 100;
         if (whole)
             ++m_scansSaved;
         else
             ++m_scansFailed;
-        say(QStringLiteral("scan %1 %2 (%3 bytes)").arg(m_scanNumber).arg(whole ? "saved" : "FAILED").arg(bytes.size()));
+        say(QStringLiteral("scan %1 %2 (%3 bytes)")
+                .arg(m_scanNumber)
+                .arg(whole ? "saved" : "FAILED")
+                .arg(bytes.size()));
         QFile::remove(m_captureFile);
     }
 
@@ -253,12 +258,16 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("Runs the Zentaval main window for a long time against "
                                                     "the instrument on DEVICE and records its resources."));
     parser.addHelpOption();
-    parser.addOption({QStringLiteral("minutes"), QStringLiteral("How long to run (default 60)."), QStringLiteral("N")});
+    parser.addOption(
+        {QStringLiteral("minutes"), QStringLiteral("How long to run (default 60)."), QStringLiteral("N")});
     parser.addOption({QStringLiteral("scan-every"),
-                      QStringLiteral("Minutes between two scans, 0 for none (default 5)."), QStringLiteral("M")});
-    parser.addOption({QStringLiteral("captures"), QStringLiteral("Folder of the capture files (default the temporary folder)."),
+                      QStringLiteral("Minutes between two scans, 0 for none (default 5)."),
+                      QStringLiteral("M")});
+    parser.addOption({QStringLiteral("captures"),
+                      QStringLiteral("Folder of the capture files (default the temporary folder)."),
                       QStringLiteral("DIR")});
-    parser.addOption({QStringLiteral("csv"), QStringLiteral("The record, one line a minute (default soak.csv)."),
+    parser.addOption({QStringLiteral("csv"),
+                      QStringLiteral("The record, one line a minute (default soak.csv)."),
                       QStringLiteral("FILE")});
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("The instrument's device path."));
     parser.process(application);
@@ -266,11 +275,13 @@ int main(int argc, char *argv[])
     int minutes = 60;
     int scanEvery = 5;
     if (!readCount(parser, QStringLiteral("minutes"), minutes) || minutes == 0
-        || !readCount(parser, QStringLiteral("scan-every"), scanEvery) || parser.positionalArguments().size() != 1) {
+        || !readCount(parser, QStringLiteral("scan-every"), scanEvery)
+        || parser.positionalArguments().size() != 1) {
         parser.showHelp(2);
     }
-    const QString captures = parser.isSet(QStringLiteral("captures")) ? parser.value(QStringLiteral("captures"))
-                                                                      : QDir::tempPath();
+    const QString captures = parser.isSet(QStringLiteral("captures"))
+        ? parser.value(QStringLiteral("captures"))
+        : QDir::tempPath();
     const QString csv = parser.isSet(QStringLiteral("csv")) ? parser.value(QStringLiteral("csv"))
                                                             : QStringLiteral("soak.csv");
 

@@ -9,8 +9,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -69,10 +69,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("zentaval-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated Quorvane Zentaval 731942K instruments on pseudo-terminals.\n"
-        "Prints the device path of each instrument on its own line and runs until it is "
-        "terminated."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated Quorvane Zentaval 731942K instruments on pseudo-terminals.\n"
+                       "Prints the device path of each instrument on its own line and runs until it is "
+                       "terminated."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("instruments"), QStringLiteral("Number of instruments (default 1)."),
                       QStringLiteral("N")});

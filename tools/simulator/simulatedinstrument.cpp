@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <climits>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -311,8 +311,7 @@ void SimulatedInstrument::handleLine(const QByteArray &line)
     if (line == "?") {
         send(m_identificationAnswer);
     } else if (line == "read") {
-        send(m_queuedReplies.isEmpty() ? formatMeasurementReply(m_link.next())
-                                       : m_queuedReplies.takeFirst());
+        send(m_queuedReplies.isEmpty() ? formatMeasurementReply(m_link.next()) : m_queuedReplies.takeFirst());
     } else if (line == "SCAN") {
         startScan();
     }

@@ -32,14 +32,22 @@ SimulatedLink::SimulatedLink(quint32 seed)
 // states meet, so that the eye opens gradually but closes at once.
 const SimulatedLink::StateProfile &SimulatedLink::profile(LinkState state)
 {
-    static const StateProfile unlocked = {
-        {0, 0, 0, 0}, {0, 150, 40, 15}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, 2, 6};
-    static const StateProfile settling = {
-        {0, 60, 30, 6}, {150, 409, 380, 30}, {10, 30, 20, 3}, {15, 38, 25, 3},
-        {99400, 99650, 99532, 30}, 4, 10};
-    static const StateProfile locked = {
-        {60, 250, 125, 4}, {300, 409, 380, 5}, {30, 60, 45, 2}, {38, 66, 52, 2},
-        {99520, 99545, 99532, 2}, 40, 160};
+    static const StateProfile unlocked
+        = {{0, 0, 0, 0}, {0, 150, 40, 15}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, 2, 6};
+    static const StateProfile settling = {{0, 60, 30, 6},
+                                          {150, 409, 380, 30},
+                                          {10, 30, 20, 3},
+                                          {15, 38, 25, 3},
+                                          {99400, 99650, 99532, 30},
+                                          4,
+                                          10};
+    static const StateProfile locked = {{60, 250, 125, 4},
+                                        {300, 409, 380, 5},
+                                        {30, 60, 45, 2},
+                                        {38, 66, 52, 2},
+                                        {99520, 99545, 99532, 2},
+                                        40,
+                                        160};
     switch (state) {
     case LinkState::Unlocked:
         return unlocked;
@@ -102,8 +110,8 @@ QByteArray formatMeasurementReply(const LinkReading &reading)
     reply += locked;
     reply += ", ";
     reply += tenths(reading.qualityTenths) + ' ' + QByteArray::number(reading.amplitude) + ' '
-             + twoDigits(reading.eyeHeight) + ' ' + twoDigits(reading.eyeWidth) + ' '
-             + tenths(reading.dataRateTenths);
+        + twoDigits(reading.eyeHeight) + ' ' + twoDigits(reading.eyeWidth) + ' '
+        + tenths(reading.dataRateTenths);
     reply += '\0';
     return reply;
 }
