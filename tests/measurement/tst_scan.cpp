@@ -68,10 +68,11 @@ void TestScan::capturesIntoTheFileChosenFirst()
     qint64 scanSentAt = -1;
     qint64 firstPieceAt = -1;
     QObject watching; // the watchers below end with this test
-    connect(m_instrument.get(), &SimulatedInstrument::commandReceived, &watching, [&](const QByteArray &command) {
-        if (command == "SCAN")
-            scanSentAt = clock.elapsed();
-    });
+    connect(m_instrument.get(), &SimulatedInstrument::commandReceived, &watching,
+            [&](const QByteArray &command) {
+                if (command == "SCAN")
+                    scanSentAt = clock.elapsed();
+            });
     connect(ui->ScanProgressBar, &QProgressBar::valueChanged, &watching, [&] {
         if (firstPieceAt < 0)
             firstPieceAt = clock.elapsed();
