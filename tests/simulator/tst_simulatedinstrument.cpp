@@ -37,24 +37,21 @@ private slots:
         const QByteArray identification = "early\r\n\x02Model 731942K S/N 20431 FW 1.07\n";
         QVERIFY2(program.data.startsWith(identification), program.data.constData());
         const QString reply = QString::fromLatin1(program.data.mid(identification.size()).chopped(1));
-        QVERIFY2(QRegularExpression("^read [01], [01], \\d{1,3}\\.\\d \\d{1,3} \\d\\d \\d\\d \\d{1,4}\\.\\d$")
-                     .match(reply)
-                     .hasMatch(),
-                 qPrintable(reply));
+        const QRegularExpression layout(
+            "^read [01], [01], \\d{1,3}\\.\\d \\d{1,3} \\d\\d \\d\\d \\d{1,4}\\.\\d$");
+        QVERIFY2(layout.match(reply).hasMatch(), qPrintable(reply));
         program.port.close(); // the program's close does not hang up the line
         QVERIFY(program.port.open(QIODevice::ReadWrite));
         program.data.clear();
         program.port.write("SCAN\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(program.data.size(), 6 + CaptureSize, 10000);
-        QVERIFY(program.data == "SCAN\r\n" + instrument.lastCapture());
-        QVERIFY(program.data.mid(6, 2) == "BM"
-                && qFromLittleEndian<quint32>(program.data.data() + 8) == CaptureSize);
+        QVERIFY(program.data == "SCAN\r\n" + instrument.lastCapture() && program.data.mid(6, 2) == "BM");
+        QCOMPARE(qFromLittleEndian<quint32>(program.data.data() + 8), CaptureSize);
     }
     void pacesTheStreamAndStopsOnRequest() // 115,200 baud: 11,520 bytes a second, where a pty has no limit
     {
         SimulatedInstrument instrument;
         ProgramEnd program(instrument.devicePath());
-        QVERIFY(program.port.isOpen());
         program.port.write("SCAN\r\n");
         QTRY_VERIFY(!program.data.isEmpty());
         QElapsedTimer clock;
@@ -79,19 +76,17 @@ private slots:
     void delaysAndCutsTheScan()
     {
         QFETCH(bool, throughProgram);
-        const QString simulatorPath = QCoreApplication::applicationDirPath() + "/zentaval-sim";
+        const QString path = QCoreApplication::applicationDirPath() + "/zentaval-sim";
         SimulatedInstrument instrument;
         instrument.setScanDelay(600);
         instrument.setScanCut(1000);
         instrument.setBaudRate(1000000);
         QProcess simulator;
         if (throughProgram)
-            simulator.start(simulatorPath,
-                            {"--scan-delay", "600", "--scan-cut", "1000", "--baud", "1000000"});
+            simulator.start(path, {"--scan-delay", "600", "--scan-cut", "1000", "--baud", "1000000"});
         QTRY_VERIFY(!throughProgram || simulator.canReadLine());
         ProgramEnd program(throughProgram ? QString::fromLocal8Bit(simulator.readLine().trimmed())
                                           : instrument.devicePath());
-        QVERIFY(program.port.isOpen());
         QElapsedTimer clock;
         clock.start();
         program.port.write("SCAN\r\n");
@@ -107,7 +102,7 @@ private slots:
         simulator.terminate();
         QVERIFY(!throughProgram || (simulator.waitForFinished(5000) && simulator.exitCode() == 0));
         for (const char *option : {"--scan-delay", "--scan-cut"})
-            QCOMPARE(QProcess::execute(simulatorPath, {option, "-1"}), 2);
+            QCOMPARE(QProcess::execute(path, {option, "-1"}), 2);
     }
 };
 
