@@ -1,5 +1,8 @@
 #include "measurement/capture.h"
 
+#include "app/delays.h"
+#include "measurement/pollmode.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -105,6 +108,9 @@ QString templateProblem(const QByteArray &bytes)
         return QStringLiteral("it is cut short (%1 bytes)").arg(bytes.size());
     return QString();
 }
+
+// The poll loop's formula gives the wait for the first capture bytes.
+static_assert((15 * Capturing - 14) * Delay::PollInterval == Delay::FirstCapturePiece);
 
 int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
 {

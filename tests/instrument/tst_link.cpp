@@ -1,3 +1,4 @@
+#include "processusage.h"
 #include "windowharness.h"
 
 #include <QElapsedTimer>
@@ -5,7 +6,6 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,14 +33,6 @@ bool shows(const QLabel *label, const char *picture)
 QStringList logLines(const MainWindow &window)
 {
     return window.form()->ResultsBox->toPlainText().split('\n');
-}
-
-qint64 cpuMilliseconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
 } // namespace
@@ -200,9 +192,10 @@ void TestLink::lostInstrumentReconnectsByItself()
     QCOMPARE(saved.size(), 182650);
     QVERIFY(CaptureOffset > 0 && saved.startsWith(simulated->lastCapture().left(CaptureOffset)));
     // Lost, the program rests: no error loop on the dead port.
-    const qint64 cpuBefore = cpuMilliseconds();
+    const qint64 cpuBefore = ProcessUsage::cpuMilliseconds();
     QTest::qWait(1500);
-    QVERIFY2(cpuMilliseconds() - cpuBefore < 150, qPrintable(QString::number(cpuMilliseconds() - cpuBefore)));
+    QVERIFY2(ProcessUsage::cpuMilliseconds() - cpuBefore < 150,
+             qPrintable(QString::number(ProcessUsage::cpuMilliseconds() - cpuBefore)));
 
     // Plugged in again behind the same link: connected and polled, no click.
     simulated = instrument(7);
