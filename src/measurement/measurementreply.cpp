@@ -61,19 +61,23 @@ std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffe
         display.lamp = LockLamp::Yellow;
 
     FieldReader reader(table, examined);
-    display.qualityText = reader.field() + QLatin1Char('%');
+    display.fields[0] = reader.field();
+    display.qualityText = display.fields[0] + QLatin1Char('%');
     reader.skipSeparator();
-    const QString amplitude = reader.field();
+    const QString amplitude = display.fields[1] = reader.field();
     bool ok = false;
     display.amplitude = amplitude.toInt(&ok, 10);
     if (!ok)
         display.amplitude = 0;
     display.amplitudeText = amplitude + QLatin1String(" mV");
     reader.skipSeparator();
-    display.heightText = QLatin1String("Height: 0.") + reader.field() + QLatin1String(" UI");
+    display.fields[2] = reader.field();
+    display.heightText = QLatin1String("Height: 0.") + display.fields[2] + QLatin1String(" UI");
     reader.skipSeparator();
-    display.widthText = QLatin1String("Width: 0.") + reader.field() + QLatin1String(" UI");
+    display.fields[3] = reader.field();
+    display.widthText = QLatin1String("Width: 0.") + display.fields[3] + QLatin1String(" UI");
     reader.skipSeparator();
-    display.rateText = reader.field() + QLatin1String(" Mb");
+    display.fields[4] = reader.field();
+    display.rateText = display.fields[4] + QLatin1String(" Mb");
     return display;
 }

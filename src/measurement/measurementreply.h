@@ -20,6 +20,9 @@ struct MeasurementDisplay
     QString heightText;    // HeightLabel
     QString widthText;     // WidthLabel
     QString rateText;      // RateLabel
+    // The five fields as the instrument wrote them (digits and '.', possibly
+    // empty): quality, amplitude, eye height and width digits, data rate.
+    QString fields[5];
 };
 
 // At most this many bytes of a reply are examined.
