@@ -3,6 +3,11 @@
 namespace {
 const QString BaudOption = QStringLiteral("baud");
 const QString LineOption = QStringLiteral("line");
+const QString LogOption = QStringLiteral("log");
+const QString MinHeightOption = QStringLiteral("min-height");
+const QString MinWidthOption = QStringLiteral("min-width");
+const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
+const QString RequireLockOption = QStringLiteral("require-lock");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -20,6 +25,17 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                       QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), "
                                      "such as 8N1."),
                       QStringLiteral("FRAME")});
+    parser.addOption({LogOption,
+                      QStringLiteral("Log every measurement shown to FILE, one row each (CSV, or JSON Lines "
+                                     "for .jsonl and .json); an existing file is appended to."),
+                      QStringLiteral("FILE")});
+    parser.addOption({MinHeightOption, QStringLiteral("Lowest eye height in UI a reading may show."),
+                      QStringLiteral("UI")});
+    parser.addOption({MinWidthOption, QStringLiteral("Lowest eye width in UI a reading may show."),
+                      QStringLiteral("UI")});
+    parser.addOption({MinAmplitudeOption, QStringLiteral("Lowest amplitude in mV a reading may show."),
+                      QStringLiteral("MV")});
+    parser.addOption({RequireLockOption, QStringLiteral("A reading must show the green lock lamp.")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -47,6 +63,14 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), commandLine.lineOverride,
                            &reason))
         return fail(reason);
+    if (!parseLimit(parser.value(MinHeightOption), commandLine.limits.minHeight, &reason)
+        || !parseLimit(parser.value(MinWidthOption), commandLine.limits.minWidth, &reason)
+        || !parseLimit(parser.value(MinAmplitudeOption), commandLine.limits.minAmplitude, &reason))
+        return fail(reason);
+    commandLine.limits.requireLock = parser.isSet(RequireLockOption);
+    if (parser.isSet(LogOption) && parser.value(LogOption).isEmpty())
+        return fail(QStringLiteral("an empty log file name"));
+    commandLine.logFile = parser.value(LogOption);
     const QStringList paths = parser.positionalArguments();
     for (const QString &path : paths) {
         if (path.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "instrument/linesettings.h"
+#include "measurement/measurementrow.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -17,6 +18,9 @@ struct CommandLine
     // Probed after the ports the system enumerates, in this order.
     QStringList devicePaths;
     LineOverride lineOverride;
+    // Every accepted reading is logged here (--log), appended to the file.
+    QString logFile;
+    MeasurementLimits limits;
 };
 
 // Reads arguments (the program's name first) with parser, which it sets up

@@ -73,6 +73,7 @@ int main(int argc, char *argv[])
 
     MainWindow window(std::make_unique<SystemSerialPorts>(
         commandLine->devicePaths, SystemSerialPorts::Enumeration::SystemAndExtra, commandLine->lineOverride));
+    window.setMeasurementLimits(commandLine->limits);
     window.show();
     return application.exec();
 }

@@ -137,4 +137,5 @@ void MainWindow::instrumentLost(const QString &reason)
     // The instrument's row stays listed: the watch over the ports reconnects
     // it when it answers again, and choosing it reconnects at once.
     ui->PortSelBox->setEnabled(true);
+    emit instrumentWentAway(reason);
 }

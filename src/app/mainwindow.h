@@ -1,7 +1,9 @@
 #pragma once
 
 #include "measurement/capture.h"
+#include "measurement/measurementrow.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPort>
@@ -38,6 +40,20 @@ public:
     ~MainWindow() override;
 
     MainWindowUi *form() const { return ui; }
+
+    // Limits every accepted reading is judged against (--min-height,
+    // --min-width, --min-amplitude, --require-lock).
+    void setMeasurementLimits(const MeasurementLimits &limits) { m_limits = limits; }
+    MeasurementLimits measurementLimits() const { return m_limits; }
+
+signals:
+    // The instrument answered "?\r\n" after a connection (or reconnection):
+    // its identification as the title shows it, and its port.
+    void instrumentConnected(const QString &identification, const QString &device);
+    // A reply to "read\r\n" was accepted and shown.
+    void measurementAccepted(const MeasurementRow &row);
+    // The connected instrument went away.
+    void instrumentWentAway(const QString &reason);
 
 protected:
 #ifdef Q_OS_WIN
@@ -99,4 +115,6 @@ private:
     // The poll loop.
     int m_armedPasses = 0;        // ReceiveMeas() calls armed and not yet run
     Capture::ScanProgress m_scan; // the scan under way, or the last one
+    MeasurementLimits m_limits;
+    QElapsedTimer m_sinceFirstRead; // started by the run's first "read\r\n"
 };

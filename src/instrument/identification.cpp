@@ -20,6 +20,13 @@ QString discoveryRowText(const QString &portName, const QByteArray &answer)
     return textFromInstrumentBytes(portName.toLatin1() + ": " + trimmed);
 }
 
+QString instrumentIdentification(const QByteArray &answer)
+{
+    QByteArray trimmed = answer.mid(1);
+    trimmed.chop(1);
+    return textFromInstrumentBytes(trimmed);
+}
+
 QString windowTitle(const QByteArray &answer)
 {
     return QStringLiteral("Zentaval ") + textFromInstrumentBytes(answer.mid(1));

@@ -20,6 +20,10 @@ bool identifiesInstrument(const QByteArray &answer);
 // answer without its first (framing) and last (line end) byte.
 QString discoveryRowText(const QString &portName, const QByteArray &answer);
 
+// The instrument's identification as a row shows it after the port's name
+// (and as logs and zentaval-cli name the instrument).
+QString instrumentIdentification(const QByteArray &answer);
+
 // The window title once connected: "Zentaval " and the answer without its
 // first byte.
 QString windowTitle(const QByteArray &answer);

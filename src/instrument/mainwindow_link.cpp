@@ -233,7 +233,11 @@ void MainWindow::ReceiveInfo()
     if (m_link != Link::Identifying)
         return;
     m_link = Link::Polling;
-    setWindowTitle(Identification::windowTitle(Port.readAll()));
+    const QByteArray answer = Port.readAll();
+    setWindowTitle(Identification::windowTitle(answer));
     Port.write("read\r\n");
+    if (!m_sinceFirstRead.isValid())
+        m_sinceFirstRead.start();
     armPass(PollInterval);
+    emit instrumentConnected(Identification::instrumentIdentification(answer), m_connectedLocation);
 }

@@ -79,6 +79,8 @@ void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
         ui->HeightLabel->setText(display->heightText);
         ui->WidthLabel->setText(display->widthText);
         ui->RateLabel->setText(display->rateText);
+        emit measurementAccepted(measurementRow(*display, QDateTime::currentDateTimeUtc(),
+                                                m_sinceFirstRead.elapsed() / 1000.0, m_limits));
     }
 
     if (ScanCountdown <= 0) {

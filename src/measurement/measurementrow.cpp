@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 std::optional<double> MeasurementRow::number(const QString &text)
 {
     bool ok = false;
@@ -10,6 +12,21 @@ std::optional<double> MeasurementRow::number(const QString &text)
     if (!ok)
         return std::nullopt;
     return value;
+}
+
+bool parseLimit(const QString &text, std::optional<double> &limit, QString *error)
+{
+    if (text.isEmpty())
+        return true;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0) {
+        if (error)
+            *error = QStringLiteral("\"%1\" is no limit: give a number of 0 or more").arg(text);
+        return false;
+    }
+    limit = value;
+    return true;
 }
 
 bool meetsLimits(const MeasurementRow &row, const MeasurementLimits &limits)

@@ -45,6 +45,10 @@ struct MeasurementRow
     std::optional<double> amplitudeValue() const { return number(amplitude); }
 };
 
+// Reads a limit given on a command line: a number of zero or more. An empty
+// text leaves the limit unset. On a bad value returns false and says why.
+bool parseLimit(const QString &text, std::optional<double> &limit, QString *error);
+
 // The row of a decoded reply, judged against the limits. A missing or
 // unreadable value misses the limit set on it.
 MeasurementRow measurementRow(const MeasurementDisplay &display, const QDateTime &time, double elapsedSeconds,
