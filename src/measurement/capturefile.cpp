@@ -1,5 +1,6 @@
 #include "measurement/capturefile.h"
 
+#include "app/proposedfiles.h"
 #include "measurement/capture.h"
 
 #include <QCoreApplication>
@@ -8,17 +9,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QTransform>
 
 namespace Capture {
 
-QString proposedCaptureFile()
+QString proposedCaptureFile(const QString &lastCaptureFile, const QDateTime &pressed)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QDir::homePath();
-    return QDir(folder).filePath(QStringLiteral("Zentaval.bmp"));
+    const QFileInfo last(lastCaptureFile);
+    const QString folder = !lastCaptureFile.isEmpty() && last.dir().exists()
+        ? last.absolutePath()
+        : ProposedFiles::picturesFolder();
+    return ProposedFiles::timestampedFile(folder, pressed, QStringLiteral("bmp"));
 }
 
 QString templateFileName()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QPixmap>
 #include <QString>
 
@@ -9,9 +10,11 @@ class QFile;
 // The capture file on disk and the picture shown from it.
 namespace Capture {
 
-// Where the save dialog starts: Zentaval.bmp in the user's pictures folder,
-// or in the home folder when there is none.
-QString proposedCaptureFile();
+// Where the save dialog starts: "Zentaval-YYYYMMDD-hhmmss.bmp" at the time
+// of the press, in the folder of the last capture file chosen, or at first in
+// the user's pictures folder (the home folder when there is none). No file
+// that exists is proposed, so a capture is never offered the last one's name.
+QString proposedCaptureFile(const QString &lastCaptureFile, const QDateTime &pressed);
 
 // The template: "blankcapture.bmp" in the working directory, else the copy
 // installed with the program.

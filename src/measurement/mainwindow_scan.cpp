@@ -19,7 +19,9 @@ void MainWindow::on_ScanBtn_clicked()
 
     // A cancelled dialog changes nothing: a scan already requested keeps its file.
     const QString chosen = QFileDialog::getSaveFileName(
-        this, tr("Open Log File"), Capture::proposedCaptureFile(), tr("Image Files (*.bmp)"));
+        this, tr("Open Log File"),
+        Capture::proposedCaptureFile(CaptureFileName, QDateTime::currentDateTime()),
+        tr("Image Files (*.bmp)"));
     if (chosen.isEmpty())
         return;
 
