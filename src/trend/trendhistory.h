@@ -1,0 +1,75 @@
+#pragma once
+
+#include "measurement/measurementrow.h"
+#include "trend/trendstatistics.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QIODevice>
+#include <QPointF>
+#include <QStringList>
+
+#include <array>
+#include <vector>
+
+// Every reading the trend window shows and exports since its last reset,
+// kept small enough for a day of them: the plotted values as numbers, and
+// each row's texts once per distinct text, so that an export writes them
+// exactly as the log would have.
+class TrendHistory
+{
+public:
+    enum Series { Height, Width, Amplitude };
+    static constexpr int SeriesCount = 3;
+
+    void add(const MeasurementRow &row);
+    // The instrument was lost: the next reading starts a new line.
+    void breakLine();
+    void clear();
+
+    qsizetype size() const { return qsizetype(m_rows.size()); }
+    bool isEmpty() const { return m_rows.empty(); }
+    MeasurementRow row(qsizetype index) const;
+    const SeriesStatistics &statistics(Series series) const { return m_statistics[series]; }
+
+    // What the plot draws: each reading's elapsed seconds, each series' value
+    // (NaN when the field held no number), and the readings that start a new
+    // line after a loss.
+    const std::vector<double> &elapsed() const { return m_elapsed; }
+    const std::vector<float> &values(Series series) const { return m_values[series]; }
+    const std::vector<qsizetype> &lineStarts() const { return m_lineStarts; }
+    qint64 timeMs(qsizetype index) const { return m_rows[size_t(index)].timeMs; }
+
+private:
+    struct StoredRow
+    {
+        qint64 timeMs;
+        std::array<quint32, 5> texts; // indices into m_texts: quality, amplitude, height, width, rate
+        LockLamp lamp;
+        bool pass;
+    };
+    quint32 textIndex(const QString &text);
+
+    std::vector<StoredRow> m_rows;
+    std::vector<double> m_elapsed;
+    std::array<std::vector<float>, SeriesCount> m_values;
+    std::vector<qsizetype> m_lineStarts;
+    bool m_lineBroken = false;
+    std::array<SeriesStatistics, SeriesCount> m_statistics;
+    QStringList m_texts;
+    QHash<QString, quint32> m_textIndices;
+};
+
+// The points of one series worth drawing across `columns` pixel columns that
+// span [xFrom, xTo]: in each column its first, lowest, highest and last point
+// in their order, which draws the same picture as every point does. A line
+// ends before a line start, at a value that is no number and at a point
+// outside the span. Points are (elapsed seconds, value).
+std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, const std::vector<float> &y,
+                                              const std::vector<qsizetype> &lineStarts, double xFrom,
+                                              double xTo, int columns);
+
+// Writes the readings as the measurement log does: the comment lines, each
+// after "# ", then the CSV header and one line a reading. Returns false when
+// the device did not take them all.
+bool writeTrendCsv(QIODevice &device, const TrendHistory &history, const QStringList &comments);
