@@ -2,6 +2,7 @@
 
 #include "app/delays.h"
 #include "app/dragguard.h"
+#include "app/mainwindowmenu.h"
 #include "app/processstate.h"
 #include "forms/aboutbx.h"
 #include "forms/fonts.h"
@@ -46,6 +47,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     // passes take its bytes; far more than a whole capture fits.
     Port.setReadBufferSize(MaximumBytesPerPass);
     m_probePort.setReadBufferSize(MaximumBytesPerPass);
+    new MainWindowMenu(this);
     QTimer::singleShot(Delay::FirstDiscovery, this, SLOT(Discover()));
 }
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+
+class MainWindow;
+class QAction;
+class QMenu;
+class TrendWindow;
+
+// The main window's context menu (a right click anywhere but on the port
+// list) and its shortcuts, which work while the window is active: the trend
+// window, the eye picture to the clipboard or to a file, and the measurement
+// log. Nothing of the form moves for them.
+class MainWindowMenu : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindowMenu(MainWindow *window);
+
+    QMenu *menu() const { return m_menu; }
+    // Made at the first connection, or when first asked for; it lives as
+    // long as the main window.
+    TrendWindow *trendWindow();
+    // The eye as EyePlot shows it: the capture turned a quarter turn, at its
+    // own 239 x 254 pixels rather than the label's scaled size.
+    QImage picture() const;
+
+    // Writes the picture as PNG, or as BMP or JPEG when the name ends so; on
+    // failure says why. A file of that name is replaced only once the
+    // picture is written whole.
+    static bool savePicture(const QImage &picture, const QString &fileName, QString *error);
+
+public slots:
+    void showTrend();
+    void copyPicture();
+    void savePictureAs();
+
+private:
+    QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
+
+    MainWindow *m_window;
+    QMenu *m_menu;
+    QPointer<TrendWindow> m_trendWindow;
+};
