@@ -7,6 +7,7 @@
 #include "forms/fonts.h"
 #include "forms/mainwindowui.h"
 #include "instrument/serialports.h"
+#include "measurement/measurementlog.h"
 #include "measurement/pollmode.h"
 
 #include <QPixmap>
@@ -46,6 +47,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     // passes take its bytes; far more than a whole capture fits.
     Port.setReadBufferSize(MaximumBytesPerPass);
     m_probePort.setReadBufferSize(MaximumBytesPerPass);
+    connect(this, &MainWindow::instrumentConnected, this, &MainWindow::logConnection);
+    connect(this, &MainWindow::measurementAccepted, this, &MainWindow::logMeasurement);
+    connect(this, &MainWindow::instrumentWentAway, this, &MainWindow::logLoss);
     QTimer::singleShot(Delay::FirstDiscovery, this, SLOT(Discover()));
 }
 

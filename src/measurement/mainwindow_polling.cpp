@@ -118,7 +118,7 @@ void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
     if (!stored.error.isEmpty())
         showCaptureError(CaptureFileName, stored.error);
     if (stored.opened)
-        ui->EyePlot->setPixmap(stored.picture);
+        ui->EyePlot->setPixmap(QPixmap::fromImage(stored.picture));
     ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
 }
 
