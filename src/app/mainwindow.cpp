@@ -123,6 +123,10 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
 
 void MainWindow::instrumentLost(const QString &reason)
 {
+    // Capture bytes that arrived before the loss are the capture's too:
+    // they go into the file before the port, and its buffer, are closed.
+    if (PollMode == Capturing && m_link == Link::Polling && Port.isOpen())
+        storeCaptureBytes(Port.readAll());
     Port.close();
     if (m_link == Link::None)
         return;
