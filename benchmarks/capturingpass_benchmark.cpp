@@ -89,7 +89,7 @@ public:
 bool capturingPass(CaptureBench &bench, QFile &captureFile)
 {
     const Capture::StoredPiece stored = Capture::storePiece(captureFile, PieceOffset, bench.piece);
-    bench.eyePlot.setPixmap(stored.picture);
+    bench.eyePlot.setPixmap(QPixmap::fromImage(stored.picture));
     return stored.error.isEmpty() && !stored.picture.isNull();
 }
 

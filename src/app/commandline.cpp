@@ -31,8 +31,8 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                       QStringLiteral("FILE")});
     parser.addOption({MinHeightOption, QStringLiteral("Lowest eye height in UI a reading may show."),
                       QStringLiteral("UI")});
-    parser.addOption({MinWidthOption, QStringLiteral("Lowest eye width in UI a reading may show."),
-                      QStringLiteral("UI")});
+    parser.addOption(
+        {MinWidthOption, QStringLiteral("Lowest eye width in UI a reading may show."), QStringLiteral("UI")});
     parser.addOption({MinAmplitudeOption, QStringLiteral("Lowest amplitude in mV a reading may show."),
                       QStringLiteral("MV")});
     parser.addOption({RequireLockOption, QStringLiteral("A reading must show the green lock lamp.")});

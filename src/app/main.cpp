@@ -74,6 +74,15 @@ int main(int argc, char *argv[])
     MainWindow window(std::make_unique<SystemSerialPorts>(
         commandLine->devicePaths, SystemSerialPorts::Enumeration::SystemAndExtra, commandLine->lineOverride));
     window.setMeasurementLimits(commandLine->limits);
+    if (!commandLine->logFile.isEmpty()) {
+        QString reason;
+        if (!window.startMeasurementLog(commandLine->logFile, &reason)) {
+            std::fprintf(stderr, "%s: the log %s cannot be opened: %s\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(commandLine->logFile),
+                         qPrintable(reason));
+            return 2;
+        }
+    }
     window.show();
     return application.exec();
 }

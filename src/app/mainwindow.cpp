@@ -8,6 +8,7 @@
 #include "forms/fonts.h"
 #include "forms/mainwindowui.h"
 #include "instrument/serialports.h"
+#include "measurement/measurementlog.h"
 #include "measurement/pollmode.h"
 
 #include <QPixmap>
@@ -47,6 +48,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     // passes take its bytes; far more than a whole capture fits.
     Port.setReadBufferSize(MaximumBytesPerPass);
     m_probePort.setReadBufferSize(MaximumBytesPerPass);
+    connect(this, &MainWindow::instrumentConnected, this, &MainWindow::logConnection);
+    connect(this, &MainWindow::measurementAccepted, this, &MainWindow::logMeasurement);
+    connect(this, &MainWindow::instrumentWentAway, this, &MainWindow::logLoss);
     new MainWindowMenu(this);
     QTimer::singleShot(Delay::FirstDiscovery, this, SLOT(Discover()));
 }
@@ -121,6 +125,10 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
 
 void MainWindow::instrumentLost(const QString &reason)
 {
+    // Capture bytes that arrived before the loss are the capture's too:
+    // they go into the file before the port, and its buffer, are closed.
+    if (PollMode == Capturing && m_link == Link::Polling && Port.isOpen())
+        storeCaptureBytes(Port.readAll());
     Port.close();
     if (m_link == Link::None)
         return;

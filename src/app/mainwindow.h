@@ -12,6 +12,7 @@
 #include <memory>
 
 class MainWindowUi;
+class MeasurementLog;
 class SerialPortProvider;
 struct SerialPortEntry;
 
@@ -22,6 +23,7 @@ struct SerialPortEntry;
 // Its members live beside the rules they apply:
 // - src/app/mainwindow.cpp: construction, the drag guard's native events, the
 //   about dialog, the log, losing the instrument;
+// - src/measurement/mainwindow_log.cpp: the measurement log;
 // - src/instrument/mainwindow_link.cpp: discovery, watching the ports,
 //   connecting and reconnecting (Discover, WatchPorts, on_PortSelBox_activated,
 //   ReceiveInfo);
@@ -45,6 +47,15 @@ public:
     // --min-width, --min-amplitude, --require-lock).
     void setMeasurementLimits(const MeasurementLimits &limits) { m_limits = limits; }
     MeasurementLimits measurementLimits() const { return m_limits; }
+
+    // The measurement log (--log, or the menu): every accepted reading from
+    // now on is appended to fileName, with a comment block for the
+    // instrument and lines for its losses and returns. False, with the
+    // reason, when the file cannot be opened.
+    bool startMeasurementLog(const QString &fileName, QString *error = nullptr);
+    void stopMeasurementLog();
+    // The file being written, or an empty string.
+    QString measurementLogFile() const;
 
 signals:
     // The instrument answered "?\r\n" after a connection (or reconnection):
@@ -89,10 +100,16 @@ private:
     void armPass(int delay);
     void monitoringPass(const QByteArray &buffer, qint64 available);
     void capturingPass(const QByteArray &buffer);
+    void storeCaptureBytes(const QByteArray &bytes);
     void writeCapturePiece(const QByteArray &piece, qint64 offset);
     void endScan();
     void leaveCapturing();
     void showCaptureError(const QString &fileName, const QString &reason);
+    // mainwindow_log.cpp
+    void logConnection(const QString &identification, const QString &device);
+    void logMeasurement(const MeasurementRow &row);
+    void logLoss(const QString &reason);
+    void logWriteFailed();
     // mainwindow.cpp
     void instrumentLost(const QString &reason);
     void appendLog(const QString &line);
@@ -116,5 +133,11 @@ private:
     int m_armedPasses = 0;        // ReceiveMeas() calls armed and not yet run
     Capture::ScanProgress m_scan; // the scan under way, or the last one
     MeasurementLimits m_limits;
-    QElapsedTimer m_sinceFirstRead; // started by the run's first "read\r\n"
+
+    // The measurement log.
+    std::unique_ptr<MeasurementLog> m_log;
+    QString m_identification;         // the connected instrument's, for the log
+    QString m_loggedDevice;           // the device the log's last session block names
+    bool m_logWaitsForReturn = false; // "# lost" written, "# connected" not yet
+    QElapsedTimer m_sinceFirstRead;   // started by the run's first "read\r\n"
 };

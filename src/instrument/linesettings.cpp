@@ -287,3 +287,32 @@ void applyLineSettings(QSerialPort &port, const LineSettings &settings)
     port.setStopBits(settings.stopBits);
     port.setFlowControl(settings.flowControl);
 }
+
+QString describeLineSettings(const LineSettings &settings)
+{
+    QChar parity = QLatin1Char('N');
+    switch (settings.parity) {
+    case QSerialPort::EvenParity:
+        parity = QLatin1Char('E');
+        break;
+    case QSerialPort::OddParity:
+        parity = QLatin1Char('O');
+        break;
+    case QSerialPort::MarkParity:
+        parity = QLatin1Char('M');
+        break;
+    case QSerialPort::SpaceParity:
+        parity = QLatin1Char('S');
+        break;
+    default:
+        break;
+    }
+    QString text = QStringLiteral("%1 %2%3%4")
+                       .arg(settings.baudRate)
+                       .arg(int(settings.dataBits))
+                       .arg(parity)
+                       .arg(settings.stopBits == QSerialPort::TwoStop ? 2 : 1);
+    if (settings.flowControl == QSerialPort::HardwareControl)
+        text += QStringLiteral(" RTS/CTS");
+    return text;
+}

@@ -60,3 +60,7 @@ bool parseLineOverride(const QString &baud, const QString &line, LineOverride &o
 // Gives the port these settings. Called before open(), so that opening the
 // port applies them instead of QSerialPort's own 9600 8N1.
 void applyLineSettings(QSerialPort &port, const LineSettings &settings);
+
+// The settings as a person writes them: "115200 8N1", with " RTS/CTS" when
+// hardware handshake is on.
+QString describeLineSettings(const LineSettings &settings);

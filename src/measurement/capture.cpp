@@ -38,7 +38,8 @@ EmptyPoll decideEmptyPoll(int dragGuard, int scanCountdown)
     return EmptyPoll::EndScan;
 }
 
-CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard)
+CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard,
+                                  qint64 nowMs)
 {
     CapturingPass pass;
     if (bytesRead.isEmpty()) {
@@ -62,15 +63,39 @@ CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &byte
     pass.offset = progress.captureOffset;
     progress.scanCountdown = 0;
     progress.pieceReceived = true;
-    const qint64 room = std::max<qint64>(0, MaximumCaptureBytes - progress.captureOffset);
-    if (pass.piece.size() > room) {
-        pass.piece.truncate(room);
+    if (progress.header.size() < BitmapSizeEnd)
+        progress.header += pass.piece.left(BitmapSizeEnd - progress.header.size());
+
+    const qint64 received = pass.piece.size();
+    const qint64 roomInStream = std::max<qint64>(0, MaximumCaptureBytes - progress.streamBytes);
+    progress.streamBytes += std::min(received, roomInStream);
+    if (received > roomInStream) {
         pass.captureTooLong = true;
         pass.endScan = true;
     }
+
+    // Nothing past the end the bitmap announced is written: the file keeps
+    // the size its header gives.
+    qint64 room = std::max<qint64>(0, MaximumCaptureBytes - progress.captureOffset);
+    const qint64 announced = announcedBitmapSize(progress.header);
+    if (announced >= BitmapHeaderSize)
+        room = std::min(room, std::max<qint64>(0, announced - progress.captureOffset));
+    if (received > room) {
+        pass.piece.truncate(room);
+        // Nothing of it goes into the file: the file is left as it is.
+        pass.writePiece = !pass.piece.isEmpty();
+        if (progress.excessSinceMs < 0)
+            progress.excessSinceMs = nowMs;
+        const qint64 excessFor = nowMs - progress.excessSinceMs;
+        if (!progress.stopRequested && excessFor >= ExcessStreamStopMs) {
+            progress.stopRequested = true;
+            pass.sendStop = true;
+        } else if (progress.stopRequested && excessFor >= 2 * ExcessStreamStopMs) {
+            pass.ignoredStop = true;
+            pass.endScan = true;
+        }
+    }
     progress.captureOffset += pass.piece.size();
-    if (progress.header.size() < BitmapSizeEnd)
-        progress.header += pass.piece.left(BitmapSizeEnd - progress.header.size());
     return pass;
 }
 
@@ -92,7 +117,7 @@ qint64 announcedBitmapSize(const QByteArray &bitmapStart)
 
 QString templateProblem(const QByteArray &bytes)
 {
-    constexpr int HeaderSize = 54;
+    constexpr int HeaderSize = BitmapHeaderSize;
     if (bytes.size() < HeaderSize || !bytes.startsWith("BM"))
         return QStringLiteral("it is not a bitmap");
     const char *header = bytes.constData();

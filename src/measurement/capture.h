@@ -15,8 +15,14 @@ constexpr int CaptureDivisor = 1800;
 
 // A faulty instrument that never stops streaming is cut off here, far above
 // any real capture, so that neither the file nor a pass's work grows without
-// bound.
+// bound, even when its bitmap announces no size.
 constexpr qint64 MaximumCaptureBytes = 8 * 1024 * 1024;
+
+// Bytes that go on coming past the size the bitmap announced are not
+// written; once they have kept coming this long the instrument is asked to
+// stop ("scan\r\n"), and if they still come as long again the scan ends
+// without waiting for them to stop.
+constexpr qint64 ExcessStreamStopMs = 2000;
 
 // The first piece of a scan loses whatever comes before the bitmap's "BM"
 // signature (the instrument's echo); a piece without "BM" is dropped whole.
@@ -45,6 +51,9 @@ struct ScanProgress
     qint64 captureOffset = 0;              // capture bytes received so far
     bool pieceReceived = false;            // a first piece has been read (and cut)
     QByteArray header;                     // the stream's first BitmapSizeEnd bytes, once here
+    qint64 streamBytes = 0;                // capture bytes received, written or not
+    qint64 excessSinceMs = -1;             // when bytes past the bitmap's end first came
+    bool stopRequested = false;            // "scan\r\n" was sent for them
 };
 
 // What one Capturing pass does with the bytes it read.
@@ -55,10 +64,14 @@ struct CapturingPass
     qint64 offset = 0;
     bool endScan = false;        // back to Monitoring
     bool captureTooLong = false; // the stream passed MaximumCaptureBytes
+    bool sendStop = false;       // past the bitmap's end for ExcessStreamStopMs: send "scan\r\n"
+    bool ignoredStop = false;    // and still coming as long after it: the scan ends
 };
 
-// Decides a Capturing pass and moves `progress` on.
-CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard);
+// Decides a Capturing pass and moves `progress` on. `nowMs` is the time of
+// the pass on any clock that does not go back.
+CapturingPass decideCapturingPass(ScanProgress &progress, const QByteArray &bytesRead, int dragGuard,
+                                  qint64 nowMs);
 
 // How a scan's capture ended.
 struct ScanOutcome
@@ -78,6 +91,9 @@ constexpr qint64 CaptureFileSize = 54 + 764 * CaptureHeight; // 182,650
 // Bytes 2 to 5 of a bitmap hold its file size; the header is complete for
 // that once BitmapSizeEnd bytes are there.
 constexpr int BitmapSizeEnd = 6;
+// The file and information headers of a bitmap; an announced size below it
+// is no size.
+constexpr int BitmapHeaderSize = 54;
 // The file size a bitmap's first bytes announce, or -1 when they are too few
 // or do not begin with "BM".
 qint64 announcedBitmapSize(const QByteArray &bitmapStart);

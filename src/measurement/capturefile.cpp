@@ -78,9 +78,14 @@ StoredPiece storePiece(QFile &captureFile, qint64 offset, const QByteArray &piec
     // cache, which tells files apart by modification time in whole seconds,
     // and show the picture of an earlier pass.
     const QImage capture(captureFile.fileName());
-    stored.picture = QPixmap::fromImage(capture.transformed(QTransform().rotate(90), Qt::FastTransformation));
+    stored.picture = shownPicture(capture);
     captureFile.close();
     return stored;
+}
+
+QImage shownPicture(const QImage &capture)
+{
+    return capture.transformed(QTransform().rotate(90), Qt::FastTransformation);
 }
 
 } // namespace Capture

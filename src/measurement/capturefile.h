@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QPixmap>
+#include <QImage>
 #include <QString>
 
 class QFile;
@@ -34,8 +34,13 @@ struct StoredPiece
 {
     QString error; // why the file could not be opened or written; empty when it was
     bool opened = false;
-    QPixmap picture; // null when the file does not decode (yet)
+    QImage picture; // null when the file does not decode (yet)
 };
 StoredPiece storePiece(QFile &captureFile, qint64 offset, const QByteArray &piece);
+
+// A capture as the window shows it: turned a quarter turn clockwise
+// (239 x 254 for the instrument's 254 x 239 bitmap); null when it does not
+// decode.
+QImage shownPicture(const QImage &capture);
 
 } // namespace Capture

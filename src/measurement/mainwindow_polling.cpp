@@ -97,7 +97,8 @@ void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
 
 void MainWindow::capturingPass(const QByteArray &buffer)
 {
-    const Capture::CapturingPass pass = Capture::decideCapturingPass(m_scan, buffer, DragGuard);
+    const Capture::CapturingPass pass
+        = Capture::decideCapturingPass(m_scan, buffer, DragGuard, m_sinceFirstRead.elapsed());
     ScanCountdown = m_scan.scanCountdown;
     CaptureOffset = int(m_scan.captureOffset);
 
@@ -108,8 +109,28 @@ void MainWindow::capturingPass(const QByteArray &buffer)
         Port.write("scan\r\n");
         appendLog(QStringLiteral(" Capture cut at %1 bytes").arg(CaptureOffset));
     }
+    if (pass.sendStop) {
+        // The bitmap is whole; what follows it is not written.
+        Port.write("scan\r\n");
+        appendLog(QStringLiteral(" Data past the capture's end: asked to stop"));
+    }
+    if (pass.ignoredStop)
+        appendLog(QStringLiteral(" Data past the capture's end did not stop: scan ended"));
     if (pass.endScan)
         endScan();
+}
+
+// The last bytes of a scan whose instrument went away: placed like any piece,
+// the scan itself is left by the caller.
+void MainWindow::storeCaptureBytes(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const Capture::CapturingPass pass
+        = Capture::decideCapturingPass(m_scan, bytes, DragGuard, m_sinceFirstRead.elapsed());
+    CaptureOffset = int(m_scan.captureOffset);
+    if (pass.writePiece)
+        writeCapturePiece(pass.piece, pass.offset);
 }
 
 void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
@@ -118,7 +139,7 @@ void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
     if (!stored.error.isEmpty())
         showCaptureError(CaptureFileName, stored.error);
     if (stored.opened)
-        ui->EyePlot->setPixmap(stored.picture);
+        ui->EyePlot->setPixmap(QPixmap::fromImage(stored.picture));
     ui->ScanProgressBar->setValue(Capture::progressValue(CaptureOffset));
 }
 

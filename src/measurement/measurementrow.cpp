@@ -73,8 +73,9 @@ QString lampName(LockLamp lamp)
 LogFormat logFormatForFileName(const QString &fileName)
 {
     const QString lower = fileName.toLower();
-    return lower.endsWith(QLatin1String(".jsonl")) || lower.endsWith(QLatin1String(".json")) ? LogFormat::JsonLines
-                                                                                               : LogFormat::Csv;
+    return lower.endsWith(QLatin1String(".jsonl")) || lower.endsWith(QLatin1String(".json"))
+        ? LogFormat::JsonLines
+        : LogFormat::Csv;
 }
 
 QString logTime(const QDateTime &time)

@@ -54,6 +54,7 @@ struct Scan
     std::vector<QByteArray> pieces; // the placed stream (shared, not copied)
     qsizetype placed = 0;
     int dragGuard = 0;
+    qint64 now = 0; // the passes come 500 ms apart
 
     Scan() { start(); }
 
@@ -80,7 +81,8 @@ struct Scan
     void pass(const QByteArray &bytes)
     {
         const Capture::ScanProgress before = progress;
-        const Capture::CapturingPass pass = Capture::decideCapturingPass(progress, bytes, dragGuard);
+        const Capture::CapturingPass pass
+            = Capture::decideCapturingPass(progress, bytes, dragGuard, now += 500);
         if (bytes.isEmpty()) {
             // A raised guard waits; before any data the poll counts down; else the scan ends.
             const bool ends = dragGuard == 0 && before.scanCountdown == 0;
@@ -92,15 +94,25 @@ struct Scan
             // The scan's first piece starts at "BM" (none: nothing); later ones are whole.
             const qsizetype signature = bytes.indexOf("BM");
             const qsizetype cut = before.pieceReceived ? 0 : signature < 0 ? bytes.size() : signature;
-            const qint64 room = MaximumCaptureBytes - before.captureOffset;
-            const bool pastBound = bytes.size() - cut > room;
-            const qsizetype length = pastBound ? qsizetype(room) : bytes.size() - cut;
-            require(pass.writePiece && pass.offset == before.captureOffset,
-                    "a piece goes where the last one ended");
+            const qsizetype arrived = bytes.size() - cut;
+            // Nothing past the end the bitmap's header announces is written, nor past the bound.
+            const QByteArray header
+                = before.header + QByteArrayView(bytes).sliced(cut, arrived).left(6 - before.header.size());
+            const qint64 announced = Capture::announcedBitmapSize(header);
+            qint64 room = MaximumCaptureBytes - before.captureOffset;
+            if (announced >= Capture::BitmapHeaderSize)
+                room = std::min(room, std::max<qint64>(0, announced - before.captureOffset));
+            const bool pastBound = arrived > MaximumCaptureBytes - before.streamBytes;
+            const qsizetype length = qsizetype(std::min<qint64>(arrived, room));
+            require(pass.writePiece == (length > 0 || arrived <= room),
+                    "a piece is written unless all of it lies past the end");
+            require(pass.offset == before.captureOffset, "a piece goes where the last one ended");
             require(pass.piece == QByteArrayView(bytes).sliced(cut, length),
-                    "the first piece starts at \"BM\", later ones are whole up to the bound");
-            require(pass.captureTooLong == pastBound && pass.endScan == pastBound,
-                    "data ends a scan only at the bound");
+                    "the first piece starts at \"BM\", later ones are whole up to the end");
+            require(pass.captureTooLong == pastBound && pass.endScan == (pastBound || pass.ignoredStop),
+                    "data ends a scan only at the bound, or when the instrument does not stop");
+            require(!pass.ignoredStop || before.stopRequested,
+                    "a scan ends for the excess only after a stop");
             require(progress.scanCountdown == 0 && progress.pieceReceived, "data clears the countdown");
             Capture::placePiece(file, pass.offset, pass.piece);
             pieces.push_back(pass.piece);

@@ -44,6 +44,7 @@ private slots:
     void firstPieceIsCutWhicheverPassReadsIt();
     void silenceEndsTheScanUnlessTheWindowIsDragged();
     void endlessStreamIsCutAtTheBound();
+    void nothingPastTheAnnouncedEndIsWritten();
     void outcomeComparesWithTheAnnouncedSize();
     void captureFileIsPreparedFromAGoodTemplateOnly();
 };
@@ -110,13 +111,13 @@ void TestCapture::firstPieceIsCutWhicheverPassReadsIt()
 
     ScanProgress progress;
     for (int pass = 0; pass < emptyPasses; ++pass)
-        QVERIFY(!decideCapturingPass(progress, {}, 0).endScan);
-    CapturingPass pass = decideCapturingPass(progress, firstPiece, 0);
+        QVERIFY(!decideCapturingPass(progress, {}, 0, 0).endScan);
+    CapturingPass pass = decideCapturingPass(progress, firstPiece, 0, 0);
     QVERIFY(pass.writePiece && !pass.endScan);
     QCOMPARE(pass.piece, written);
     QCOMPARE(pass.offset, 0);
     // Later pieces are taken whole, right after the first.
-    pass = decideCapturingPass(progress, "SCANBM", 0);
+    pass = decideCapturingPass(progress, "SCANBM", 0, 0);
     QCOMPARE(pass.piece, QByteArray("SCANBM"));
     QCOMPARE(pass.offset, written.size());
 }
@@ -125,15 +126,15 @@ void TestCapture::silenceEndsTheScanUnlessTheWindowIsDragged()
 {
     ScanProgress progress;
     for (int pass = 1; pass <= 20; ++pass) {
-        QVERIFY(!decideCapturingPass(progress, {}, 0).endScan);
-        QVERIFY(!decideCapturingPass(progress, {}, 2).endScan); // a drag does not count
+        QVERIFY(!decideCapturingPass(progress, {}, 0, 0).endScan);
+        QVERIFY(!decideCapturingPass(progress, {}, 2, 0).endScan); // a drag does not count
     }
-    QVERIFY(decideCapturingPass(progress, {}, 0).endScan); // the 21st empty pass
+    QVERIFY(decideCapturingPass(progress, {}, 0, 0).endScan); // the 21st empty pass
 
     ScanProgress streaming;
-    decideCapturingPass(streaming, "BM", 0);
-    QVERIFY(!decideCapturingPass(streaming, {}, 1).endScan);
-    const CapturingPass last = decideCapturingPass(streaming, {}, 0);
+    decideCapturingPass(streaming, "BM", 0, 0);
+    QVERIFY(!decideCapturingPass(streaming, {}, 1, 0).endScan);
+    const CapturingPass last = decideCapturingPass(streaming, {}, 0, 0);
     QVERIFY(last.endScan && !last.writePiece && !last.captureTooLong);
 }
 
@@ -142,11 +143,35 @@ void TestCapture::endlessStreamIsCutAtTheBound()
     ScanProgress progress;
     progress.scanCountdown = 0;
     progress.pieceReceived = true;
-    progress.captureOffset = MaximumCaptureBytes - 10;
-    const CapturingPass pass = decideCapturingPass(progress, QByteArray(100, 'x'), 0);
+    progress.captureOffset = progress.streamBytes = MaximumCaptureBytes - 10;
+    const CapturingPass pass = decideCapturingPass(progress, QByteArray(100, 'x'), 0, 0);
     QVERIFY(pass.writePiece && pass.endScan && pass.captureTooLong);
     QCOMPARE(pass.piece.size(), 10);
     QCOMPARE(progress.captureOffset, MaximumCaptureBytes);
+}
+
+void TestCapture::nothingPastTheAnnouncedEndIsWritten()
+{
+    // A 60-byte bitmap, then bytes that keep coming every 500 ms.
+    ScanProgress progress;
+    CapturingPass pass = decideCapturingPass(progress, bitmapStart(60) + QByteArray(64, 'x'), 0, 1000);
+    QCOMPARE(pass.piece, bitmapStart(60) + QByteArray(54, 'x'));
+    QCOMPARE(progress.captureOffset, 60);
+    QVERIFY(scanOutcome(progress).complete);
+    for (qint64 now = 1500; now <= 5000; now += 500) {
+        pass = decideCapturingPass(progress, "more", 0, now);
+        QVERIFY(!pass.writePiece);
+        // Asked to stop once, 2 s after the excess began; ended 2 s later.
+        QCOMPARE(pass.sendStop, now == 3000);
+        QCOMPARE(pass.endScan, now >= 5000);
+    }
+    QCOMPARE(progress.captureOffset, 60);
+    QCOMPARE(progress.streamBytes, 70 + 8 * 4);
+
+    // A size no bitmap has is no limit.
+    ScanProgress tiny;
+    pass = decideCapturingPass(tiny, bitmapStart(10) + "abcdefgh", 0, 0);
+    QCOMPARE(pass.piece.size(), 14);
 }
 
 void TestCapture::outcomeComparesWithTheAnnouncedSize()
@@ -156,13 +181,13 @@ void TestCapture::outcomeComparesWithTheAnnouncedSize()
     QCOMPARE(scanOutcome(progress).announced, -1);
 
     // The header may come in pieces of any size.
-    decideCapturingPass(progress, "SCAN\r\n" + bitmapStart(20).left(3), 0);
-    decideCapturingPass(progress, bitmapStart(20).mid(3) + "abcd", 0);
+    decideCapturingPass(progress, "SCAN\r\n" + bitmapStart(20).left(3), 0, 0);
+    decideCapturingPass(progress, bitmapStart(20).mid(3) + "abcd", 0, 0);
     ScanOutcome outcome = scanOutcome(progress);
     QCOMPARE(outcome.announced, 20);
     QCOMPARE(outcome.received, 10);
     QVERIFY(!outcome.complete);
-    decideCapturingPass(progress, QByteArray(10, 'x'), 0);
+    decideCapturingPass(progress, QByteArray(10, 'x'), 0, 0);
     QVERIFY(scanOutcome(progress).complete);
     QCOMPARE(announcedBitmapSize("XX" + bitmapStart(20).mid(2)), -1);
 }
