@@ -29,13 +29,21 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     connect(addEntry(QStringLiteral("savePictureAction"), tr("Save Picture As..."),
                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
             &QAction::triggered, this, &MainWindowMenu::savePictureAs);
+    m_logEntry = addEntry(QStringLiteral("logAction"), QString(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(m_logEntry, &QAction::triggered, this, &MainWindowMenu::startOrStopLog);
+    // The log may also have been started on the command line, or stopped by a
+    // failed write.
+    connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showLogState);
+    showLogState();
 
-    // Children pass a right click they do not use on to the window; the port
-    // list keeps it to itself.
+    // Children pass on a right click they do not use, and disabled ones every
+    // right click, so the port list is told apart by where it lies.
     window->setContextMenuPolicy(Qt::CustomContextMenu);
-    window->form()->PortSelBox->setContextMenuPolicy(Qt::PreventContextMenu);
-    connect(window, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &position) { m_menu->popup(m_window->mapToGlobal(position)); });
+    connect(window, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
+        const QWidget *portList = m_window->form()->PortSelBox;
+        if (!portList->geometry().contains(portList->parentWidget()->mapFrom(m_window, position)))
+            m_menu->popup(m_window->mapToGlobal(position));
+    });
 
     // The trend follows the instrument from its first connection, whether its
     // window is open or not.
@@ -128,4 +136,34 @@ void MainWindowMenu::savePictureAs()
     if (!savePicture(shown, chosen, &error))
         QMessageBox::warning(m_window, tr("Save Picture As"),
                              tr("The picture could not be saved to %1:\n%2").arg(chosen, error));
+}
+
+void MainWindowMenu::startOrStopLog()
+{
+    if (!m_window->measurementLogFile().isEmpty()) {
+        m_window->stopMeasurementLog();
+        showLogState();
+        return;
+    }
+    // The log appends to a file that exists, so the dialog does not offer to
+    // replace it.
+    const QString chosen = QFileDialog::getSaveFileName(
+        m_window, tr("Log Measurements (appended to the file)"),
+        ProposedFiles::timestampedFile(ProposedFiles::documentsFolder(), QDateTime::currentDateTime(),
+                                       QStringLiteral("csv")),
+        tr("CSV files (*.csv);;JSON Lines files (*.jsonl)"), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (chosen.isEmpty())
+        return;
+    QString error;
+    if (!m_window->startMeasurementLog(chosen, &error))
+        QMessageBox::warning(m_window, tr("Log Measurements"),
+                             tr("The measurement log %1 cannot be opened:\n%2").arg(chosen, error));
+    showLogState();
+}
+
+void MainWindowMenu::showLogState()
+{
+    const QString file = m_window->measurementLogFile();
+    m_logEntry->setText(file.isEmpty() ? tr("Log Measurements...")
+                                       : tr("Stop Logging (%1)").arg(QFileInfo(file).fileName()));
 }

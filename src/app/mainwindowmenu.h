@@ -37,11 +37,15 @@ public slots:
     void showTrend();
     void copyPicture();
     void savePictureAs();
+    // Asks for a file and starts the measurement log, or stops it.
+    void startOrStopLog();
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
+    void showLogState();
 
     MainWindow *m_window;
     QMenu *m_menu;
+    QAction *m_logEntry;
     QPointer<TrendWindow> m_trendWindow;
 };

@@ -122,15 +122,9 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, cons
     return lines;
 }
 
-bool writeTrendCsv(QIODevice &device, const TrendHistory &history, const QStringList &comments)
+bool writeTrendCsv(QIODevice &device, const TrendHistory &history, const QByteArray &head)
 {
-    QByteArray text;
-    for (QString comment : comments) {
-        // A comment is one line, whatever the instrument put in its name.
-        comment.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        text += "# " + comment.toUtf8() + '\n';
-    }
-    text += csvHeader();
+    QByteArray text = head;
     // Written in pieces: a day of readings is some 13 MB of text.
     constexpr qsizetype PieceBytes = 64 * 1024;
     for (qsizetype index = 0; index < history.size(); ++index) {

@@ -69,7 +69,7 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, cons
                                               const std::vector<qsizetype> &lineStarts, double xFrom,
                                               double xTo, int columns);
 
-// Writes the readings as the measurement log does: the comment lines, each
-// after "# ", then the CSV header and one line a reading. Returns false when
-// the device did not take them all.
-bool writeTrendCsv(QIODevice &device, const TrendHistory &history, const QStringList &comments);
+// Writes `head` (the comment lines and header row of the measurement log's
+// CSV) and then one CSV line a reading, as the log writes them. Returns false
+// when the device did not take them all.
+bool writeTrendCsv(QIODevice &device, const TrendHistory &history, const QByteArray &head);

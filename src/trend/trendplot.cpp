@@ -31,11 +31,10 @@ Axis valueAxis(double low, double high, int ticks)
 {
     if (!std::isfinite(low) || !std::isfinite(high))
         return {};
-    if (high - low < 1e-9) {
-        const double margin = std::max(std::abs(high) * 0.05, 0.01);
-        low -= margin;
-        high += margin;
-    }
+    // A little room above and below, so no line runs along the frame.
+    const double margin = high - low < 1e-9 ? std::max(std::abs(high) * 0.05, 0.01) : (high - low) * 0.04;
+    low -= margin;
+    high += margin;
     const double rough = (high - low) / std::max(1, ticks);
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;

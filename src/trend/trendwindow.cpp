@@ -1,8 +1,10 @@
 #include "trend/trendwindow.h"
 
 #include "app/proposedfiles.h"
+#include "measurement/measurementlog.h"
 #include "trend/trendplot.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -148,7 +150,7 @@ void TrendWindow::instrumentConnected(const QString &identification, const QStri
     m_identification = identification;
     m_device = device;
     m_history.breakLine();
-    m_source->setText(tr("%1 on %2").arg(identification, device));
+    m_source->setText(tr("%1\non %2").arg(identification, device));
 }
 
 void TrendWindow::addReading(const MeasurementRow &row)
@@ -202,7 +204,7 @@ void TrendWindow::showIndicator()
         m_indicator->setStyleSheet(
             QStringLiteral("background: rgb(220, 0, 0); color: white; font-weight: bold; font-size: 20px"));
         m_firstMiss->setText(
-            tr("First miss at %1 (%2); %3 readings missed since Reset.")
+            tr("First miss at %1 (%2).\nReadings that missed since Reset: %3.")
                 .arg(m_latch.firstMiss().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                      m_latch.firstMissed().join(QStringLiteral(", ")))
                 .arg(m_latch.misses()));
@@ -219,19 +221,27 @@ void TrendWindow::showIndicator()
 
 bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
 {
+    // The log's session block, for the readings since Reset, after a line
+    // that says what they are and what they were judged against.
     const QString lock = m_limits.requireLock ? QStringLiteral("required") : QStringLiteral("not required");
-    QStringList comments {
-        QStringLiteral("Zentaval trend export, written %1").arg(logTime(QDateTime::currentDateTimeUtc())),
-        QStringLiteral("limits: min height %1, min width %2, min amplitude %3, lock %4")
-            .arg(limitText(m_limits.minHeight, "UI"), limitText(m_limits.minWidth, "UI"),
-                 limitText(m_limits.minAmplitude, "mV"), lock)};
-    if (!m_identification.isEmpty())
-        comments.insert(1, QStringLiteral("instrument: %1 on %2").arg(m_identification, m_device));
+    QByteArray head
+        = QStringLiteral("# trend export %1; limits: min height %2, min width %3, min amplitude %4, "
+                         "lock %5\n")
+              .arg(logTime(QDateTime::currentDateTimeUtc()), limitText(m_limits.minHeight, "UI"),
+                   limitText(m_limits.minWidth, "UI"), limitText(m_limits.minAmplitude, "mV"), lock)
+              .toUtf8();
+    LogSession session;
+    session.program = QStringLiteral("zentaval");
+    session.version = QCoreApplication::applicationVersion();
+    session.identification = m_identification;
+    session.device = m_device;
+    session.start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
+    head += sessionText(session, LogFormat::Csv);
 
     // Written aside and renamed into place: a failed export leaves any older
     // file of that name as it was.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || !writeTrendCsv(file, m_history, comments) || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !writeTrendCsv(file, m_history, head) || !file.commit()) {
         if (error)
             *error = file.errorString();
         return false;

@@ -90,7 +90,8 @@ inline void answerSaveDialog(const QString &fileName, int triesLeft = 30)
             QMetaObject::invokeMethod(dialog, fileName.isEmpty() ? "reject" : "accept");
         });
         QTimer::singleShot(200, [] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->button(QMessageBox::Yes))
                 box->button(QMessageBox::Yes)->click();
         });
     });
