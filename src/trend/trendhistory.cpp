@@ -12,7 +12,7 @@ void TrendHistory::add(const MeasurementRow &row)
     m_rows.push_back({row.time.toMSecsSinceEpoch(),
                       {textIndex(row.quality), textIndex(row.amplitude), textIndex(row.eyeHeight),
                        textIndex(row.eyeWidth), textIndex(row.rate)},
-                      row.lamp,
+                      quint8(row.lamp),
                       row.pass});
     m_elapsed.push_back(row.elapsedSeconds);
     const std::array<std::optional<double>, SeriesCount> values {row.heightValue(), row.widthValue(),
@@ -41,7 +41,7 @@ MeasurementRow TrendHistory::row(qsizetype index) const
     MeasurementRow row;
     row.time = QDateTime::fromMSecsSinceEpoch(stored.timeMs, Qt::UTC);
     row.elapsedSeconds = m_elapsed[size_t(index)];
-    row.lamp = stored.lamp;
+    row.lamp = LockLamp(stored.lamp);
     row.quality = m_texts.at(stored.texts[0]);
     row.amplitude = m_texts.at(stored.texts[1]);
     row.eyeHeight = m_texts.at(stored.texts[2]);
@@ -62,7 +62,7 @@ quint32 TrendHistory::textIndex(const QString &text)
     return index;
 }
 
-std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, const std::vector<float> &y,
+std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const std::deque<float> &y,
                                               const std::vector<qsizetype> &lineStarts, double xFrom,
                                               double xTo, int columns)
 {
@@ -72,16 +72,24 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, cons
     const double columnsPerSecond = columns / (xTo - xFrom);
     const size_t count = std::min(x.size(), y.size());
 
+    struct Point
+    {
+        size_t index;
+        double x;
+        float y;
+        bool operator<(const Point &other) const { return index < other.index; }
+        bool operator==(const Point &other) const { return index == other.index; }
+    };
     bool lineOpen = false;
     int column = -1;
-    std::array<size_t, 4> kept {}; // first, lowest, highest, last of the column
+    std::array<Point, 4> kept {}; // first, lowest, highest, last of the column
     const auto endColumn = [&] {
         if (column < 0)
             return;
         std::sort(kept.begin(), kept.end());
         const auto end = std::unique(kept.begin(), kept.end());
-        for (auto index = kept.begin(); index != end; ++index)
-            lines.back().emplace_back(x[*index], double(y[*index]));
+        for (auto point = kept.begin(); point != end; ++point)
+            lines.back().emplace_back(point->x, double(point->y));
         column = -1;
     };
     const auto endLine = [&] {
@@ -89,19 +97,22 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, cons
         lineOpen = false;
     };
 
+    // Walked with iterators: a deque's are quick, its indexing is not.
     auto nextStart = lineStarts.begin();
-    for (size_t index = 0; index < count; ++index) {
+    auto xAt = x.begin();
+    auto yAt = y.begin();
+    for (size_t index = 0; index < count; ++index, ++xAt, ++yAt) {
         while (nextStart != lineStarts.end() && *nextStart <= qsizetype(index)) {
             if (*nextStart == qsizetype(index))
                 endLine();
             ++nextStart;
         }
-        const float value = y[index];
-        if (std::isnan(value) || !(x[index] >= xFrom && x[index] <= xTo)) {
+        const Point point {index, *xAt, *yAt};
+        if (std::isnan(point.y) || !(point.x >= xFrom && point.x <= xTo)) {
             endLine();
             continue;
         }
-        const int at = std::min(columns - 1, int((x[index] - xFrom) * columnsPerSecond));
+        const int at = std::min(columns - 1, int((point.x - xFrom) * columnsPerSecond));
         if (at != column) {
             endColumn();
             if (!lineOpen) {
@@ -109,14 +120,14 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, cons
                 lineOpen = true;
             }
             column = at;
-            kept = {index, index, index, index};
+            kept = {point, point, point, point};
             continue;
         }
-        if (value < y[kept[1]])
-            kept[1] = index;
-        if (value > y[kept[2]])
-            kept[2] = index;
-        kept[3] = index;
+        if (point.y < kept[1].y)
+            kept[1] = point;
+        if (point.y > kept[2].y)
+            kept[2] = point;
+        kept[3] = point;
     }
     endColumn();
     return lines;

@@ -10,12 +10,15 @@
 #include <QStringList>
 
 #include <array>
+#include <deque>
 #include <vector>
 
 // Every reading the trend window shows and exports since its last reset,
 // kept small enough for a day of them: the plotted values as numbers, and
 // each row's texts once per distinct text, so that an export writes them
-// exactly as the log would have.
+// exactly as the log would have. The readings are held in blocks (deques),
+// which grow without copying what is there and without spare room for
+// readings that may never come.
 class TrendHistory
 {
 public:
@@ -35,8 +38,8 @@ public:
     // What the plot draws: each reading's elapsed seconds, each series' value
     // (NaN when the field held no number), and the readings that start a new
     // line after a loss.
-    const std::vector<double> &elapsed() const { return m_elapsed; }
-    const std::vector<float> &values(Series series) const { return m_values[series]; }
+    const std::deque<double> &elapsed() const { return m_elapsed; }
+    const std::deque<float> &values(Series series) const { return m_values[series]; }
     const std::vector<qsizetype> &lineStarts() const { return m_lineStarts; }
     qint64 timeMs(qsizetype index) const { return m_rows[size_t(index)].timeMs; }
 
@@ -45,14 +48,14 @@ private:
     {
         qint64 timeMs;
         std::array<quint32, 5> texts; // indices into m_texts: quality, amplitude, height, width, rate
-        LockLamp lamp;
+        quint8 lamp;                  // a LockLamp
         bool pass;
     };
     quint32 textIndex(const QString &text);
 
-    std::vector<StoredRow> m_rows;
-    std::vector<double> m_elapsed;
-    std::array<std::vector<float>, SeriesCount> m_values;
+    std::deque<StoredRow> m_rows;
+    std::deque<double> m_elapsed;
+    std::array<std::deque<float>, SeriesCount> m_values;
     std::vector<qsizetype> m_lineStarts;
     bool m_lineBroken = false;
     std::array<SeriesStatistics, SeriesCount> m_statistics;
@@ -65,7 +68,7 @@ private:
 // in their order, which draws the same picture as every point does. A line
 // ends before a line start, at a value that is no number and at a point
 // outside the span. Points are (elapsed seconds, value).
-std::vector<std::vector<QPointF>> linesToDraw(const std::vector<double> &x, const std::vector<float> &y,
+std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const std::deque<float> &y,
                                               const std::vector<qsizetype> &lineStarts, double xFrom,
                                               double xTo, int columns);
 

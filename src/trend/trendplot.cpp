@@ -166,7 +166,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
 
     // The time axis: seconds since the first reading, labelled with the
     // local time of day.
-    const std::vector<double> &elapsed = m_history.elapsed();
+    const std::deque<double> &elapsed = m_history.elapsed();
     const double xFrom = elapsed.front();
     const double xTo = std::max(elapsed.back(), xFrom + ShortestSpanSeconds);
     const auto xOf = [&](double x) { return area.left() + (x - xFrom) / (xTo - xFrom) * area.width(); };
@@ -206,7 +206,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
     for (const TrendHistory::Series series :
          {TrendHistory::Amplitude, TrendHistory::Width, TrendHistory::Height}) {
         const Axis &axis = series == TrendHistory::Amplitude ? mv : ui;
-        painter.setPen(QPen(seriesColor(series), 1.5));
+        painter.setPen(QPen(seriesColor(series), 1));
         const auto lines = linesToDraw(elapsed, m_history.values(series), m_history.lineStarts(), xFrom, xTo,
                                        area.width());
         QPolygonF polyline;

@@ -1,13 +1,28 @@
 #include "windowharness.h"
 
+#include "app/proposedfiles.h"
 #include "measurement/capturefile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
 
 using namespace WindowHarness;
+
+// Reads the file the next save dialog proposes, as it opens.
+static void readProposal(QString *proposal, int triesLeft = 40)
+{
+    QTimer::singleShot(50, [proposal, triesLeft] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog && triesLeft > 0)
+            return readProposal(proposal, triesLeft - 1);
+        if (dialog)
+            *proposal
+                = QDir(dialog->directory()).filePath(dialog->findChild<QLineEdit *>("fileNameEdit")->text());
+    });
+}
 
 class TestScan : public QObject
 {
@@ -19,6 +34,7 @@ private slots:
     void firstDataOnTheLastWaitingPassIsCut();
     void stoppedOrCutScanIsReportedIncomplete();
     void unusableTemplateOrFileStartsNoScan();
+    void proposesATimestampedNameInTheLastFolder();
 
 private:
     void connectWindow();
@@ -176,6 +192,31 @@ void TestScan::unusableTemplateOrFileStartsNoScan()
     m_instrument->clearReceived();
     QTRY_VERIFY_WITH_TIMEOUT(commands().count("read\r\n") >= 2, 1500);
     QVERIFY(!commands().contains("SCAN"));
+}
+
+void TestScan::proposesATimestampedNameInTheLastFolder()
+{
+    m_window = makeWindow({});
+    const QRegularExpression timestamped("^Zentaval-\\d{8}-\\d{6}(-\\d+)?\\.bmp$");
+    QString first, second;
+    readProposal(&first);
+    scanInto(*m_window, m_dir.filePath("chosen.bmp"));
+    readProposal(&second);
+    scanInto(*m_window, QString());
+    QCOMPARE(QFileInfo(first).absolutePath(), ProposedFiles::picturesFolder());
+    QCOMPARE(QFileInfo(second).absolutePath(), QFileInfo(m_dir.path()).absoluteFilePath());
+    QVERIFY2(timestamped.match(QFileInfo(first).fileName()).hasMatch(), qPrintable(first));
+    QVERIFY2(timestamped.match(QFileInfo(second).fileName()).hasMatch(), qPrintable(second));
+
+    // A name that is taken gets a number.
+    const QDateTime pressed
+        = QDateTime::fromString(QFileInfo(second).fileName().mid(9, 15), "yyyyMMdd-HHmmss");
+    QFile taken(m_dir.filePath(QFileInfo(second).fileName()));
+    QVERIFY(taken.open(QIODevice::WriteOnly));
+    taken.close();
+    QFile(m_dir.filePath(QFileInfo(second).completeBaseName() + "-2.bmp")).open(QIODevice::WriteOnly);
+    QCOMPARE(ProposedFiles::timestampedFile(m_dir.path(), pressed, "bmp"),
+             m_dir.filePath(QFileInfo(second).completeBaseName() + "-3.bmp"));
 }
 
 QTEST_MAIN(TestScan)

@@ -178,8 +178,8 @@ void TestTrendRules::linesKeepEachColumnsExtremes()
     QFETCH(int, columns);
     QFETCH(Lines, expected);
 
-    const std::vector<double> xs(x.begin(), x.end());
-    const std::vector<float> ys(y.begin(), y.end());
+    const std::deque<double> xs(x.begin(), x.end());
+    const std::deque<float> ys(y.begin(), y.end());
     const auto lines = linesToDraw(xs, ys, {lineStarts.begin(), lineStarts.end()}, 0, 10, columns);
     Lines drawn;
     for (const auto &line : lines)
@@ -193,8 +193,8 @@ void TestTrendRules::aDayOfReadingsDrawsEveryColumnsRange()
 {
     constexpr int Count = 172800;
     constexpr int Columns = 700;
-    std::vector<double> x(Count);
-    std::vector<float> y(Count);
+    std::deque<double> x(Count);
+    std::deque<float> y(Count);
     QRandomGenerator random(17);
     for (int i = 0; i < Count; ++i) {
         x[size_t(i)] = i * 0.5;
