@@ -42,6 +42,7 @@ TrendWindow::TrendWindow(const MeasurementLimits &limits, QWidget *parent)
     setWindowTitle(tr("Zentaval Trend"));
     setObjectName(QStringLiteral("TrendWindow"));
     m_plot->setLimits(m_limits);
+    m_source->setObjectName(QStringLiteral("source"));
     m_source->setWordWrap(true);
 
     // Each series' figures, in its colour.
@@ -149,6 +150,8 @@ void TrendWindow::instrumentConnected(const QString &identification, const QStri
         reset();
     m_identification = identification;
     m_device = device;
+    // Readings after a loss (or any new connection) leave a gap after the
+    // last ones before it.
     m_history.breakLine();
     m_source->setText(tr("%1\non %2").arg(identification, device));
 }
@@ -164,9 +167,11 @@ void TrendWindow::addReading(const MeasurementRow &row)
     m_plot->update();
 }
 
-void TrendWindow::instrumentLost()
+void TrendWindow::instrumentLost(const QString &reason)
 {
-    m_history.breakLine();
+    m_source->setText(tr("%1\non %2\nlost at %3: %4")
+                          .arg(m_identification, m_device,
+                               QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")), reason));
 }
 
 void TrendWindow::reset()

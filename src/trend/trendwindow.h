@@ -32,7 +32,7 @@ public:
 public slots:
     void instrumentConnected(const QString &identification, const QString &device);
     void addReading(const MeasurementRow &row);
-    void instrumentLost();
+    void instrumentLost(const QString &reason);
     void reset();
     void exportCsvAs();
 

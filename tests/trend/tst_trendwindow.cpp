@@ -249,6 +249,7 @@ void TestTrendWindow::limitsLatchResetAndExport()
     for (const MeasurementRow &row : rows)
         emit m_window->measurementAccepted(row);
     emit m_window->instrumentWentAway("pulled");
+    QVERIFY(window->findChild<QLabel *>("source")->text().endsWith(": pulled"));
     emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1");
     emit m_window->measurementAccepted(reading(60, 0.46));
     QCOMPARE(indicator->text(), QString("FAIL"));
