@@ -152,9 +152,8 @@ void TrendRepaint(benchmark::State &state)
     size_t points = 0;
     for (const auto series : {TrendHistory::Height, TrendHistory::Width, TrendHistory::Amplitude}) {
         const auto &history = day.window->history();
-        for (const auto &line :
-             linesToDraw(history.elapsed(), history.values(series), history.lineStarts(),
-                         history.elapsed().front(), history.elapsed().back(), day.plot->width() - 112))
+        for (const auto &line : history.linesToDraw(series, history.elapsed().front(),
+                                                    history.elapsed().back(), day.plot->width() - 112))
             points += line.size();
     }
     state.counters["points_drawn"] = double(points);
@@ -167,9 +166,8 @@ void TrendLinesToDraw(benchmark::State &state)
     const TrendHistory &history = WindowDay::instance().window->history();
     for (auto _ : state) {
         for (const auto series : {TrendHistory::Height, TrendHistory::Width, TrendHistory::Amplitude})
-            benchmark::DoNotOptimize(linesToDraw(history.elapsed(), history.values(series),
-                                                 history.lineStarts(), history.elapsed().front(),
-                                                 history.elapsed().back(), 888));
+            benchmark::DoNotOptimize(
+                history.linesToDraw(series, history.elapsed().front(), history.elapsed().back(), 888));
     }
 }
 BENCHMARK(TrendLinesToDraw)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -237,9 +235,8 @@ struct ChartsDay
     {
         for (int index = 0; index < TrendHistory::SeriesCount; ++index) {
             QList<QPointF> points;
-            for (const auto &line :
-                 linesToDraw(history.elapsed(), history.values(TrendHistory::Series(index)),
-                             history.lineStarts(), history.elapsed().front(), history.elapsed().back(), 888))
+            for (const auto &line : history.linesToDraw(
+                     TrendHistory::Series(index), history.elapsed().front(), history.elapsed().back(), 888))
                 points.append(QList<QPointF>(line.begin(), line.end()));
             series[index]->replace(points);
         }

@@ -5,8 +5,11 @@
 
 void TrendHistory::add(const MeasurementRow &row)
 {
-    if (m_lineBroken && !m_rows.empty())
-        m_lineStarts.push_back(size());
+    const quint32 index = quint32(size());
+    const bool startsBlock = index % BlockSize == 0;
+    const bool startsLine = m_lineBroken && index > 0;
+    if (startsLine)
+        m_lineStarts.push_back(index);
     m_lineBroken = false;
 
     m_rows.push_back({row.time.toMSecsSinceEpoch(),
@@ -19,9 +22,26 @@ void TrendHistory::add(const MeasurementRow &row)
                                                                  row.amplitudeValue()};
     for (int series = 0; series < SeriesCount; ++series) {
         const std::optional<double> &value = values[size_t(series)];
-        m_values[size_t(series)].push_back(value ? float(*value) : std::nanf(""));
+        std::deque<float> &values = m_values[size_t(series)];
+        values.push_back(value ? float(*value) : std::nanf(""));
         if (value)
             m_statistics[size_t(series)].add(*value);
+
+        std::deque<Block> &blocks = m_blocks[size_t(series)];
+        if (startsBlock) {
+            blocks.push_back({index, index, bool(value)});
+            continue;
+        }
+        Block &block = blocks.back();
+        if (!value || startsLine)
+            block.whole = false;
+        if (!block.whole)
+            continue;
+        // The first of equal values stays, as it does when every reading is looked at.
+        if (values.back() < values[block.lowest])
+            block.lowest = index;
+        if (values.back() > values[block.highest])
+            block.highest = index;
     }
 }
 
@@ -62,15 +82,18 @@ quint32 TrendHistory::textIndex(const QString &text)
     return index;
 }
 
-std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const std::deque<float> &y,
-                                              const std::vector<qsizetype> &lineStarts, double xFrom,
-                                              double xTo, int columns)
+std::vector<std::vector<QPointF>> TrendHistory::linesToDraw(Series series, double xFrom, double xTo,
+                                                            int columns) const
 {
     std::vector<std::vector<QPointF>> lines;
     if (columns <= 0 || !(xTo > xFrom))
         return lines;
     const double columnsPerSecond = columns / (xTo - xFrom);
-    const size_t count = std::min(x.size(), y.size());
+    const auto columnOf
+        = [&](double x) { return std::min(columns - 1, int((x - xFrom) * columnsPerSecond)); };
+    const std::deque<float> &values = m_values[series];
+    const std::deque<Block> &blocks = m_blocks[series];
+    const size_t count = values.size();
 
     struct Point
     {
@@ -80,6 +103,7 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const
         bool operator<(const Point &other) const { return index < other.index; }
         bool operator==(const Point &other) const { return index == other.index; }
     };
+    const auto pointAt = [&](size_t index) { return Point {index, m_elapsed[index], values[index]}; };
     bool lineOpen = false;
     int column = -1;
     std::array<Point, 4> kept {}; // first, lowest, highest, last of the column
@@ -96,23 +120,8 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const
         endColumn();
         lineOpen = false;
     };
-
-    // Walked with iterators: a deque's are quick, its indexing is not.
-    auto nextStart = lineStarts.begin();
-    auto xAt = x.begin();
-    auto yAt = y.begin();
-    for (size_t index = 0; index < count; ++index, ++xAt, ++yAt) {
-        while (nextStart != lineStarts.end() && *nextStart <= qsizetype(index)) {
-            if (*nextStart == qsizetype(index))
-                endLine();
-            ++nextStart;
-        }
-        const Point point {index, *xAt, *yAt};
-        if (std::isnan(point.y) || !(point.x >= xFrom && point.x <= xTo)) {
-            endLine();
-            continue;
-        }
-        const int at = std::min(columns - 1, int((point.x - xFrom) * columnsPerSecond));
+    // A reading in the span, in column `at`.
+    const auto take = [&](const Point &point, int at) {
         if (at != column) {
             endColumn();
             if (!lineOpen) {
@@ -121,13 +130,40 @@ std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const
             }
             column = at;
             kept = {point, point, point, point};
-            continue;
+            return;
         }
         if (point.y < kept[1].y)
             kept[1] = point;
         if (point.y > kept[2].y)
             kept[2] = point;
         kept[3] = point;
+    };
+
+    auto nextStart = m_lineStarts.begin();
+    size_t index = 0;
+    while (index < count) {
+        while (nextStart != m_lineStarts.end() && *nextStart <= qsizetype(index)) {
+            if (*nextStart == qsizetype(index))
+                endLine();
+            ++nextStart;
+        }
+        if (index % BlockSize == 0 && index + BlockSize <= count) {
+            const Block &block = blocks[index / size_t(BlockSize)];
+            const Point first = pointAt(index);
+            const Point last = pointAt(index + BlockSize - 1);
+            if (block.whole && first.x >= xFrom && last.x <= xTo && columnOf(first.x) == columnOf(last.x)) {
+                const int at = columnOf(first.x);
+                for (const Point &point : {first, pointAt(block.lowest), pointAt(block.highest), last})
+                    take(point, at);
+                index += BlockSize;
+                continue;
+            }
+        }
+        const Point point = pointAt(index++);
+        if (std::isnan(point.y) || !(point.x >= xFrom && point.x <= xTo))
+            endLine();
+        else
+            take(point, columnOf(point.x));
     }
     endColumn();
     return lines;

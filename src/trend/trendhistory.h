@@ -43,6 +43,14 @@ public:
     const std::vector<qsizetype> &lineStarts() const { return m_lineStarts; }
     qint64 timeMs(qsizetype index) const { return m_rows[size_t(index)].timeMs; }
 
+    // The points of a series worth drawing across `columns` pixel columns
+    // that span [xFrom, xTo] seconds: in each column its first, lowest,
+    // highest and last reading in their order, which draws the same picture
+    // as every reading does. A line ends before a line start, at a value that
+    // is no number and at a reading outside the span. Points are (elapsed
+    // seconds, value).
+    std::vector<std::vector<QPointF>> linesToDraw(Series series, double xFrom, double xTo, int columns) const;
+
 private:
     struct StoredRow
     {
@@ -53,24 +61,27 @@ private:
     };
     quint32 textIndex(const QString &text);
 
+    // Each series' lowest and highest reading in every run of BlockSize
+    // readings, so that a day is drawn without looking at each reading: a
+    // block that falls in one pixel column stands for all its readings.
+    static constexpr qsizetype BlockSize = 32;
+    struct Block
+    {
+        quint32 lowest;
+        quint32 highest;
+        bool whole; // no value that is no number, no line start after its first reading
+    };
+
     std::deque<StoredRow> m_rows;
     std::deque<double> m_elapsed;
     std::array<std::deque<float>, SeriesCount> m_values;
+    std::array<std::deque<Block>, SeriesCount> m_blocks;
     std::vector<qsizetype> m_lineStarts;
     bool m_lineBroken = false;
     std::array<SeriesStatistics, SeriesCount> m_statistics;
     QStringList m_texts;
     QHash<QString, quint32> m_textIndices;
 };
-
-// The points of one series worth drawing across `columns` pixel columns that
-// span [xFrom, xTo]: in each column its first, lowest, highest and last point
-// in their order, which draws the same picture as every point does. A line
-// ends before a line start, at a value that is no number and at a point
-// outside the span. Points are (elapsed seconds, value).
-std::vector<std::vector<QPointF>> linesToDraw(const std::deque<double> &x, const std::deque<float> &y,
-                                              const std::vector<qsizetype> &lineStarts, double xFrom,
-                                              double xTo, int columns);
 
 // Writes `head` (the comment lines and header row of the measurement log's
 // CSV) and then one CSV line a reading, as the log writes them. Returns false

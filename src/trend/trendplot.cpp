@@ -207,8 +207,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
          {TrendHistory::Amplitude, TrendHistory::Width, TrendHistory::Height}) {
         const Axis &axis = series == TrendHistory::Amplitude ? mv : ui;
         painter.setPen(QPen(seriesColor(series), 1));
-        const auto lines = linesToDraw(elapsed, m_history.values(series), m_history.lineStarts(), xFrom, xTo,
-                                       area.width());
+        const auto lines = m_history.linesToDraw(series, xFrom, xTo, area.width());
         QPolygonF polyline;
         for (const std::vector<QPointF> &line : lines) {
             polyline.resize(qsizetype(line.size()));

@@ -14,12 +14,12 @@ namespace {
 
 const double NaN = std::nan("");
 
-// A reading at second `second` of the run with these texts.
-MeasurementRow reading(int second, const QString &height, const QString &width = "0.5",
+// A reading at `second` of the run with these texts.
+MeasurementRow reading(double second, const QString &height, const QString &width = "0.5",
                        const QString &amplitude = "400", LockLamp lamp = LockLamp::Green)
 {
     MeasurementRow row;
-    row.time = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC).addSecs(second);
+    row.time = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC).addMSecs(qint64(second * 1000));
     row.elapsedSeconds = second;
     row.lamp = lamp;
     row.quality = "12.5";
@@ -28,6 +28,18 @@ MeasurementRow reading(int second, const QString &height, const QString &width =
     row.eyeWidth = width;
     row.rate = "9953.2";
     return row;
+}
+
+// Eye heights y at seconds x, with a loss before each of the line starts.
+TrendHistory heights(const Values &x, const Values &y, const QList<qsizetype> &lineStarts = {})
+{
+    TrendHistory history;
+    for (int i = 0; i < x.size(); ++i) {
+        if (lineStarts.contains(i))
+            history.breakLine();
+        history.add(reading(x.at(i), std::isnan(y.at(i)) ? QString() : QString::number(y.at(i), 'g', 9)));
+    }
+    return history;
 }
 
 bool same(double a, double b)
@@ -178,45 +190,55 @@ void TestTrendRules::linesKeepEachColumnsExtremes()
     QFETCH(int, columns);
     QFETCH(Lines, expected);
 
-    const std::deque<double> xs(x.begin(), x.end());
-    const std::deque<float> ys(y.begin(), y.end());
-    const auto lines = linesToDraw(xs, ys, {lineStarts.begin(), lineStarts.end()}, 0, 10, columns);
+    const auto lines = heights(x, y, lineStarts).linesToDraw(TrendHistory::Height, 0, 10, columns);
     Lines drawn;
     for (const auto &line : lines)
         drawn.append(QList<QPointF>(line.begin(), line.end()));
     QCOMPARE(drawn, expected);
 }
 
-// A day of noisy readings: each column's lowest and highest reading are drawn,
-// and no more than four points a column.
+// A day of noisy readings, with a loss and a few readings without a height:
+// each column's lowest and highest reading are drawn, no more than four
+// points a column, and each line from its first reading to its last.
 void TestTrendRules::aDayOfReadingsDrawsEveryColumnsRange()
 {
     constexpr int Count = 172800;
     constexpr int Columns = 700;
-    std::deque<double> x(Count);
-    std::deque<float> y(Count);
+    const QList<int> noHeight {1000, 1001, 90017, 150000};
+    Values x, y;
     QRandomGenerator random(17);
     for (int i = 0; i < Count; ++i) {
-        x[size_t(i)] = i * 0.5;
-        y[size_t(i)] = float(0.4 + 0.1 * random.generateDouble());
+        x << i * 0.5;
+        y << (noHeight.contains(i) ? NaN : 0.4 + 0.1 * random.bounded(1000) / 1000.0);
     }
-    const double xTo = x.back();
+    const TrendHistory history = heights(x, y, {50000});
+    const double xTo = x.last();
+    const auto columnOf = [&](double at) { return std::min(Columns - 1, int(at / xTo * Columns)); };
     std::vector<float> low(Columns, INFINITY), high(Columns, -INFINITY);
     for (int i = 0; i < Count; ++i) {
-        const int column = std::min(Columns - 1, int(x[size_t(i)] / xTo * Columns));
-        low[size_t(column)] = std::min(low[size_t(column)], y[size_t(i)]);
-        high[size_t(column)] = std::max(high[size_t(column)], y[size_t(i)]);
+        const float value = history.values(TrendHistory::Height)[size_t(i)];
+        if (!std::isnan(value)) {
+            low[size_t(columnOf(x.at(i)))] = std::min(low[size_t(columnOf(x.at(i)))], value);
+            high[size_t(columnOf(x.at(i)))] = std::max(high[size_t(columnOf(x.at(i)))], value);
+        }
     }
 
-    const auto lines = linesToDraw(x, y, {}, 0, xTo, Columns);
-    QCOMPARE(lines.size(), size_t(1));
-    QVERIFY(lines.front().size() <= size_t(4 * Columns));
+    const auto lines = history.linesToDraw(TrendHistory::Height, 0, xTo, Columns);
+    QList<double> ends;
     std::vector<float> drawnLow(Columns, INFINITY), drawnHigh(Columns, -INFINITY);
-    for (const QPointF &point : lines.front()) {
-        const int column = std::min(Columns - 1, int(point.x() / xTo * Columns));
-        drawnLow[size_t(column)] = std::min(drawnLow[size_t(column)], float(point.y()));
-        drawnHigh[size_t(column)] = std::max(drawnHigh[size_t(column)], float(point.y()));
+    size_t points = 0;
+    for (const auto &line : lines) {
+        ends << line.front().x() << line.back().x();
+        points += line.size();
+        for (const QPointF &point : line) {
+            drawnLow[size_t(columnOf(point.x()))]
+                = std::min(drawnLow[size_t(columnOf(point.x()))], float(point.y()));
+            drawnHigh[size_t(columnOf(point.x()))]
+                = std::max(drawnHigh[size_t(columnOf(point.x()))], float(point.y()));
+        }
     }
+    QCOMPARE(ends, QList<double>({0, 499.5, 501, 24999.5, 25000, 45008, 45009, 74999.5, 75000.5, xTo}));
+    QVERIFY(points <= size_t(4 * Columns + 4 * lines.size()));
     QVERIFY(drawnLow == low);
     QVERIFY(drawnHigh == high);
 }
