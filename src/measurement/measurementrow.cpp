@@ -125,7 +125,7 @@ QByteArray jsonLine(const MeasurementRow &row)
     QByteArray line = "{";
     for (const auto &[key, field] : fields) {
         if (line.size() > 1)
-            line += ", ";
+            line += ",";
         QJsonObject one {{key, field}};
         QByteArray text = QJsonDocument(one).toJson(QJsonDocument::Compact);
         line += text.mid(1, text.size() - 2); // without the braces

@@ -97,7 +97,7 @@ struct Scan
             const qsizetype arrived = bytes.size() - cut;
             // Nothing past the end the bitmap's header announces is written, nor past the bound.
             const QByteArray header
-                = before.header + QByteArrayView(bytes).sliced(cut, arrived).left(6 - before.header.size());
+                = before.header + bytes.mid(cut, std::min<qsizetype>(arrived, 6 - before.header.size()));
             const qint64 announced = Capture::announcedBitmapSize(header);
             qint64 room = MaximumCaptureBytes - before.captureOffset;
             if (announced >= Capture::BitmapHeaderSize)
