@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace WindowHarness;
@@ -95,7 +96,15 @@ private:
         QVERIFY(menu);
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
     }
-    TrendWindow *trend() const { return m_window->findChild<TrendWindow *>(); }
+    static QList<TrendWindow *> trendWindows()
+    {
+        QList<TrendWindow *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *trend = qobject_cast<TrendWindow *>(widget))
+                found << trend;
+        return found;
+    }
+    static TrendWindow *trend() { return trendWindows().value(0); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<SimulatedInstrument> m_instrument;
@@ -223,7 +232,14 @@ void TestTrendWindow::trendOpensRaisesAndFollowsTheInstrument()
     activate(m_window.get());
     choose("trendAction", true);
     QTRY_VERIFY(window->isActiveWindow());
-    QCOMPARE(m_window->findChildren<TrendWindow *>().size(), 1);
+    QCOMPARE(trendWindows().size(), 1);
+
+    // Closing the main window ends the program, the trend window open or not.
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, m_window.get(), &QWidget::close);
+    QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(lastClosed.size(), 1);
 }
 
 void TestTrendWindow::limitsLatchResetAndExport()
