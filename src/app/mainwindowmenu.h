@@ -20,19 +20,6 @@ class MainWindowMenu : public QObject
 public:
     explicit MainWindowMenu(MainWindow *window);
 
-    QMenu *menu() const { return m_menu; }
-    // Made at the first connection, or when first asked for; it lives as
-    // long as the main window.
-    TrendWindow *trendWindow();
-    // The eye as EyePlot shows it: the capture turned a quarter turn, at its
-    // own 239 x 254 pixels rather than the label's scaled size.
-    QImage picture() const;
-
-    // Writes the picture as PNG, or as BMP or JPEG when the name ends so; on
-    // failure says why. A file of that name is replaced only once the
-    // picture is written whole.
-    static bool savePicture(const QImage &picture, const QString &fileName, QString *error);
-
 public slots:
     void showTrend();
     void copyPicture();
@@ -42,6 +29,16 @@ public slots:
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
+    // Made at the first connection, or when first asked for; it lives as
+    // long as the main window.
+    TrendWindow *trendWindow();
+    // The eye as EyePlot shows it: the capture turned a quarter turn, at its
+    // own 239 x 254 pixels rather than the label's scaled size.
+    QImage picture() const;
+    // Writes the picture as PNG, or as BMP or JPEG when the name ends so; on
+    // failure says why. A file of that name is replaced only once the
+    // picture is written whole.
+    static bool savePicture(const QImage &picture, const QString &fileName, QString *error);
     void showLogState();
 
     MainWindow *m_window;

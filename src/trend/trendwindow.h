@@ -26,9 +26,6 @@ public:
     const LimitLatch &latch() const { return m_latch; }
     MeasurementLimits limits() const { return m_limits; }
 
-    // Writes the readings since Reset to `fileName`; on failure says why.
-    bool exportCsv(const QString &fileName, QString *error) const;
-
 public slots:
     void instrumentConnected(const QString &identification, const QString &device);
     void addReading(const MeasurementRow &row);
@@ -37,6 +34,8 @@ public slots:
     void exportCsvAs();
 
 private:
+    // Writes the readings since Reset to `fileName`; on failure says why.
+    bool exportCsv(const QString &fileName, QString *error) const;
     QLineEdit *addLimitEdit(const QString &name, const std::optional<double> &limit);
     void readLimit(QLineEdit *edit, std::optional<double> &limit);
     void showFigures();

@@ -1,4 +1,3 @@
-#include "app/mainwindowmenu.h"
 #include "eyepicture.h"
 #include "measurement/capturefile.h"
 #include "trend/trendwindow.h"
