@@ -17,7 +17,6 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
-#include <cmath>
 
 namespace {
 
