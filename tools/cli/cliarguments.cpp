@@ -49,7 +49,7 @@ Exit status:
   0  done (every limit met)
   1  a reading missed a limit (its row has pass 0)
   2  a usage error (said on standard error)
-  3  no instrument: none found, busy, no answer, or lost
+  3  no instrument: none found, busy, no answer, no reading, or lost at the end
   4  capture incomplete: the file holds what arrived
   5  a file could not be written (an unusable capture template included)
 )";
