@@ -109,8 +109,7 @@ void MeasureCommand::sendRead()
     if (now > m_nextReadMs + m_options.intervalMs)
         m_nextReadMs = now;
     // A reply that would come after the run's end is not asked for.
-    if (m_options.durationMs > 0
-        && std::max(m_nextReadMs, now) + Delay::PollInterval > m_options.durationMs) {
+    if (m_options.durationMs > 0 && m_nextReadMs + Delay::PollInterval > m_options.durationMs) {
         finish(exitStatus());
         return;
     }
