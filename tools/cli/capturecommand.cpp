@@ -69,18 +69,12 @@ void CaptureCommand::stop()
 void CaptureCommand::instrumentFound()
 {
     const QList<InstrumentProbe::Result> results = m_probe.results();
-    const auto found
-        = std::find_if(results.cbegin(), results.cend(), [](const InstrumentProbe::Result &result) {
-              return result.outcome == InstrumentProbe::Outcome::Instrument;
-          });
-    if (found == results.cend()) {
-        for (const InstrumentProbe::Result &result : results)
-            printError(probeProblem(result));
-        printError(QStringLiteral("no instrument found"));
+    const int found = firstInstrument(results);
+    if (found < 0) {
         finish(ExitStatus::NoInstrument);
         return;
     }
-    m_port = m_probe.takePort(int(found - results.cbegin()));
+    m_port = m_probe.takePort(found);
     const QString error = prepareOutput();
     if (!error.isEmpty()) {
         printError(error);
@@ -88,7 +82,8 @@ void CaptureCommand::instrumentFound()
         return;
     }
     printNote(m_options,
-              QStringLiteral("capturing from %1 into %2").arg(found->port.systemLocation, m_options.output));
+              QStringLiteral("capturing from %1 into %2")
+                  .arg(results.at(found).port.systemLocation, m_options.output));
 
     connect(m_port.get(), &QSerialPort::readyRead, this, [this] { take(m_port->readAll()); });
     connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {

@@ -34,3 +34,15 @@ void printNote(const CliOptions &options, const QString &text)
     if (!options.quiet)
         printError(text);
 }
+
+int firstInstrument(const QList<InstrumentProbe::Result> &results)
+{
+    for (qsizetype index = 0; index < results.size(); ++index) {
+        if (results.at(index).outcome == InstrumentProbe::Outcome::Instrument)
+            return int(index);
+    }
+    for (const InstrumentProbe::Result &result : results)
+        printError(probeProblem(result));
+    printError(QStringLiteral("no instrument found"));
+    return -1;
+}

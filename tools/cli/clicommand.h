@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cliarguments.h"
+#include "instrumentprobe.h"
 
 #include <QObject>
 
@@ -29,3 +30,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options);
 void printError(const QString &text);
 // A note on standard error, left out with --quiet.
 void printNote(const CliOptions &options, const QString &text);
+
+// The index of the first instrument the probe found. When there is none,
+// each port's problem and "no instrument found" are said on standard error,
+// and the result is -1.
+int firstInstrument(const QList<InstrumentProbe::Result> &results);

@@ -52,31 +52,25 @@ void MeasureCommand::stop()
 void MeasureCommand::instrumentFound()
 {
     const QList<InstrumentProbe::Result> results = m_probe->results();
-    for (qsizetype index = 0; index < results.size(); ++index) {
-        const InstrumentProbe::Result &result = results.at(index);
-        if (result.outcome != InstrumentProbe::Outcome::Instrument)
-            continue;
-        m_device = result.port;
-        LogSession session;
-        session.program = QCoreApplication::applicationName();
-        session.version = QCoreApplication::applicationVersion();
-        session.identification = Identification::instrumentIdentification(result.answer);
-        session.device = m_device.systemLocation;
-        session.lineSettings = describeLineSettings(m_ports.lineSettings(m_device));
-        session.start = QDateTime::currentDateTimeUtc();
-        if (!m_log.writeSession(session)) {
-            writeFailed();
-            return;
-        }
-        printNote(m_options,
-                  QStringLiteral("measuring %1 on %2").arg(session.identification, session.device));
-        startPolling(m_probe->takePort(int(index)));
+    const int found = firstInstrument(results);
+    if (found < 0) {
+        finish(ExitStatus::NoInstrument);
         return;
     }
-    for (const InstrumentProbe::Result &result : results)
-        printError(probeProblem(result));
-    printError(QStringLiteral("no instrument found"));
-    finish(ExitStatus::NoInstrument);
+    m_device = results.at(found).port;
+    LogSession session;
+    session.program = QCoreApplication::applicationName();
+    session.version = QCoreApplication::applicationVersion();
+    session.identification = Identification::instrumentIdentification(results.at(found).answer);
+    session.device = m_device.systemLocation;
+    session.lineSettings = describeLineSettings(m_ports.lineSettings(m_device));
+    session.start = QDateTime::currentDateTimeUtc();
+    if (!m_log.writeSession(session)) {
+        writeFailed();
+        return;
+    }
+    printNote(m_options, QStringLiteral("measuring %1 on %2").arg(session.identification, session.device));
+    startPolling(m_probe->takePort(found));
 }
 
 void MeasureCommand::startPolling(std::unique_ptr<QSerialPort> port)
