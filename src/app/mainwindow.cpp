@@ -92,23 +92,6 @@ void MainWindow::appendLog(const QString &line)
     cursor.insertText(line);
 }
 
-// Errors that leave the port unusable. The port reports them over and over
-// until it is closed, so it is closed at the first.
-static bool isFatalPortError(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void MainWindow::onPortError(QSerialPort::SerialPortError error)
 {
     // A port that failed to open is dealt with where it was opened.

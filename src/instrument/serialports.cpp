@@ -61,3 +61,18 @@ bool serialPortIsBusy(const QString &systemLocation)
 {
     return serialPortIsBusy(systemLocation, effectiveLineSettings(systemLineSettings(systemLocation), {}));
 }
+
+bool isFatalPortError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        return true;
+    default:
+        return false;
+    }
+}

@@ -3,6 +3,7 @@
 #include "instrument/linesettings.h"
 
 #include <QList>
+#include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
@@ -62,3 +63,8 @@ private:
 // leaves the line as it found it; without them, the system's own.
 bool serialPortIsBusy(const QString &systemLocation, const LineSettings &settings);
 bool serialPortIsBusy(const QString &systemLocation);
+
+// Errors that leave an open port unusable: the instrument is gone (or the port
+// was taken from the program). The port reports them over and over until it
+// is closed, so it is closed at the first.
+bool isFatalPortError(QSerialPort::SerialPortError error);

@@ -36,17 +36,26 @@ QString templateFileName()
     return name;
 }
 
-QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName)
+QString loadCaptureTemplate(const QString &templateFileName, QByteArray &blank)
 {
     QFile templateFile(templateFileName);
     if (!templateFile.open(QIODevice::ReadOnly))
         return QCoreApplication::translate("MainWindow", "The capture template %1 cannot be read: %2")
             .arg(templateFileName, templateFile.errorString());
-    const QByteArray blank = templateFile.readAll();
+    blank = templateFile.readAll();
     const QString problem = templateProblem(blank);
     if (!problem.isEmpty())
         return QCoreApplication::translate("MainWindow", "The capture template %1 is unusable: %2")
             .arg(templateFileName, problem);
+    return QString();
+}
+
+QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName)
+{
+    QByteArray blank;
+    const QString templateError = loadCaptureTemplate(templateFileName, blank);
+    if (!templateError.isEmpty())
+        return templateError;
 
     // Written aside and renamed into place, so the old file is replaced whole
     // or not at all.

@@ -20,6 +20,10 @@ QString proposedCaptureFile(const QString &lastCaptureFile, const QDateTime &pre
 // installed with the program.
 QString templateFileName();
 
+// Reads the template into `blank` and checks that it is a blank capture.
+// Returns an empty string when it is, else why the capture cannot be saved.
+QString loadCaptureTemplate(const QString &templateFileName, QByteArray &blank);
+
 // Makes `captureFileName` a copy of the template, replacing any file of that
 // name whole (its old tail must not stay behind a shorter capture). The
 // template is read and checked first: when it is missing or is no blank

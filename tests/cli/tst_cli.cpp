@@ -1,0 +1,473 @@
+#include "measurement/capturefile.h"
+#include "simulatedinstrument.h"
+#include "windowharness.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using WindowHarness::fileBytes;
+
+namespace {
+
+const QStringList Columns {"time",          "elapsed_s",    "lamp",      "quality_pct", "amplitude_mv",
+                           "eye_height_ui", "eye_width_ui", "rate_mbps", "pass"};
+const QByteArray GreenReply = QByteArray("read 0  1  12.5 380 45 52 9953.2", 32) + '\0';
+const QByteArray YellowShortReply = QByteArray("read 1  0  9.5 210 31") + '\0';
+
+std::unique_ptr<SimulatedInstrument> instrument(int serialNumber = 20431)
+{
+    auto simulated = std::make_unique<SimulatedInstrument>();
+    simulated->setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(serialNumber));
+    return simulated;
+}
+
+QString identification(int serialNumber = 20431)
+{
+    return QString::fromLatin1(
+        SimulatedInstrument::defaultIdentificationAnswer(serialNumber).mid(1).chopped(1));
+}
+
+// The built zentaval-cli (or a copy), run as a user runs it: no display.
+class Cli
+{
+public:
+    explicit Cli(const QStringList &arguments, const QString &workingDirectory = {},
+                 const QString &program = QCoreApplication::applicationDirPath() + "/zentaval-cli")
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(workingDirectory);
+        m_process.start(program, arguments);
+    }
+    ~Cli()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // Waits on the event loop, which serves the simulated instruments.
+    bool finish(int timeoutMs = 10000)
+    {
+        return m_process.state() == QProcess::NotRunning || m_finished.wait(timeoutMs);
+    }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    int status() const { return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1; }
+    QByteArray out() { return m_out += m_process.readAllStandardOutput(); }
+    QByteArray err() { return m_err += m_process.readAllStandardError(); }
+
+private:
+    QProcess m_process;
+    QSignalSpy m_finished {&m_process, &QProcess::finished};
+    QByteArray m_out;
+    QByteArray m_err;
+};
+
+// The rows of a log as lists of cells, the same for both formats.
+QList<QStringList> rows(const QByteArray &log)
+{
+    QList<QStringList> result;
+    for (const QByteArray &line : log.split('\n')) {
+        if (line.startsWith('{') && line.contains("\"time\"")) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            QStringList cells;
+            qsizetype lastKey = -1;
+            for (const QString &column : Columns) {
+                const qsizetype key = line.indexOf('"' + column.toLatin1() + "\":");
+                // The keys in the columns' order.
+                cells << (key > lastKey ? object.value(column).toVariant().toString() : "out of order");
+                lastKey = key;
+            }
+            result << cells;
+        } else if (!line.isEmpty() && !line.startsWith('#') && !line.startsWith('{')
+                   && !line.startsWith("time,")) {
+            result << QString::fromLatin1(line).split(',');
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void listsInstruments();
+    void measureAppendsRows_data();
+    void measureAppendsRows();
+    void limitsDecidePass_data();
+    void limitsDecidePass();
+    void measureWaitsForLostInstrument();
+    void capture_data();
+    void capture();
+    void incompleteCapture_data();
+    void incompleteCapture();
+    void fileProblems_data();
+    void fileProblems();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestCli::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+
+    QStringList everyOption {"--baud",       "--line",      "--quiet",         "--help",         "--version",
+                             "--format",     "--interval",  "--count",         "--duration",     "--output",
+                             "--min-height", "--min-width", "--min-amplitude", "--require-lock", "list",
+                             "measure",      "capture"};
+    for (int status = 0; status <= 5; ++status)
+        everyOption << QString::number(status) + "  ";
+    QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption.join('|');
+    QTest::newRow("version") << QStringList {"--version"} << 0 << "zentaval-cli 1.0\n";
+    QTest::newRow("no command") << QStringList {} << 2 << "name a command";
+    QTest::newRow("unknown command") << QStringList {"scan"} << 2 << "\"scan\" is no command";
+    QTest::newRow("interval under 500") << QStringList {"measure", "--interval", "499"} << 2 << "--interval";
+    QTest::newRow("option of another command") << QStringList {"list", "--count", "3"} << 2 << "--count";
+    QTest::newRow("two devices to measure")
+        << QStringList {"measure", "/dev/a", "/dev/b"} << 2 << "one device";
+    QTest::newRow("bad limit") << QStringList {"measure", "--min-height", "high"} << 2
+                               << "\"high\" is no limit";
+    QTest::newRow("bad frame") << QStringList {"list", "--line", "9Q1"} << 2 << "9Q1";
+    QTest::newRow("bad format") << QStringList {"measure", "--format", "xml"} << 2 << "csv or jsonl";
+    QTest::newRow("capture without file") << QStringList {"capture"} << 2 << "--output";
+    QTest::newRow("capture into a jpeg")
+        << QStringList {"capture", "--output", "a.jpg"} << 2 << ".bmp or .png";
+}
+
+void TestCli::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    Cli cli(arguments);
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), status);
+    const QString text = QString::fromLocal8Bit(status == 0 ? cli.out() : cli.err());
+    for (const QString &part : said.split('|'))
+        QVERIFY2(text.contains(part), qPrintable(part + " not in: " + text));
+}
+
+void TestCli::listsInstruments()
+{
+    auto first = instrument(1);
+    auto held = instrument(2);
+    auto silent = instrument(3);
+    silent->setSilent(true);
+    auto second = instrument(4);
+    QSerialPort holder;
+    holder.setPortName(held->devicePath());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    const QString missing = m_dir.filePath("ttyMissing");
+
+    Cli text({"list", first->devicePath(), held->devicePath(), missing, silent->devicePath(),
+              second->devicePath()});
+    QVERIFY(text.finish());
+    QCOMPARE(text.status(), 0);
+    QCOMPARE(text.out(),
+             (first->devicePath() + '\t' + identification(1) + '\n' + second->devicePath() + '\t'
+              + identification(4) + '\n')
+                 .toUtf8());
+    QVERIFY(text.err().contains(held->devicePath().toUtf8() + ": busy"));
+    QVERIFY(text.err().contains(missing.toUtf8() + ": no such device"));
+    QVERIFY(text.err().contains(silent->devicePath().toUtf8() + ": no instrument answered"));
+    QCOMPARE(held->received(), QByteArray());
+
+    Cli json({"list", "--format", "jsonl", second->devicePath()});
+    QVERIFY(json.finish());
+    const QJsonObject object = QJsonDocument::fromJson(json.out()).object();
+    QCOMPARE(object.value("device").toString(), second->devicePath());
+    QCOMPARE(object.value("identification").toString(), identification(4));
+
+    // Nothing that answers, for every command.
+    const QString capture = m_dir.filePath("none.bmp");
+    for (const QStringList &arguments :
+         {QStringList {"list", silent->devicePath()}, QStringList {"measure", held->devicePath()},
+          QStringList {"capture", "--output", capture, silent->devicePath()}}) {
+        Cli none(arguments);
+        QVERIFY(none.finish());
+        QCOMPARE(none.status(), 3);
+        QVERIFY(none.err().contains("no instrument found"));
+    }
+    QVERIFY(!QFile::exists(capture));
+}
+
+void TestCli::measureAppendsRows_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QStringList>("format");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("csv") << "eye.csv" << QStringList() << 500;
+    QTest::newRow("json lines by name, 700 ms") << "eye.jsonl" << QStringList() << 700;
+    QTest::newRow("json lines asked for") << "eye.log" << QStringList {"--format", "jsonl"} << 500;
+}
+
+void TestCli::measureAppendsRows()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, format);
+    QFETCH(int, interval);
+    auto simulated = instrument();
+    const QString path = m_dir.filePath(fileName);
+    QFile::remove(path);
+    const bool json = fileName.endsWith(".jsonl") || !format.isEmpty();
+
+    QByteArray before;
+    for (int run = 0; run < 2; ++run) {
+        // The reply without its closing NUL is dropped, as the window drops it.
+        for (const QByteArray &reply : {GreenReply, GreenReply.chopped(1), YellowShortReply})
+            simulated->queueMeasurementReply(reply);
+        Cli cli(QStringList {"measure", "--count", "2", "--interval", QString::number(interval), "--output",
+                             path, simulated->devicePath()}
+                + format);
+        QVERIFY(cli.finish());
+        QCOMPARE(cli.status(), 0);
+        const QByteArray log = fileBytes(path);
+        QVERIFY(log.startsWith(before));
+        const QByteArray added = log.mid(before.size());
+        before = log;
+
+        const QList<QStringList> cells = rows(added);
+        QCOMPARE(cells.size(), 2);
+        QCOMPARE(cells[0].mid(2), (QStringList {"green", "12.5", "380", "0.45", "0.52", "9953.2", "1"}));
+        QCOMPARE(cells[1].mid(2), (QStringList {"yellow", "9.5", "210", "0.31", "", "", "1"}));
+        QVERIFY(
+            QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)").match(cells[0][0]).hasMatch());
+        // The first reply half a second after the first "read", the next two
+        // intervals on (one reply was dropped).
+        QVERIFY2(qAbs(cells[0][1].toDouble() - 0.5) < 0.15, qPrintable(cells[0][1]));
+        QVERIFY2(qAbs(cells[1][1].toDouble() - 0.5 - 2 * interval / 1000.0) < 0.15, qPrintable(cells[1][1]));
+
+        const QString device = simulated->devicePath();
+        if (json) {
+            const QJsonObject session = QJsonDocument::fromJson(added.left(added.indexOf('\n'))).object();
+            QCOMPARE(session.value("program").toString(), QString("zentaval-cli"));
+            QCOMPARE(session.value("identification").toString(), identification());
+            QCOMPARE(session.value("device").toString(), device);
+        } else {
+            const QStringList lines = QString::fromUtf8(added).split('\n');
+            QCOMPARE(lines.mid(0, 3),
+                     (QStringList {"# zentaval-cli 1.0", "# instrument " + identification(),
+                                   "# device " + device + " 38400 8N1"}));
+            QVERIFY(lines[3].startsWith("# started 20"));
+            QCOMPARE(lines[4], Columns.join(','));
+        }
+    }
+}
+
+void TestCli::limitsDecidePass_data()
+{
+    QTest::addColumn<QStringList>("limits");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("status");
+    // Runs end after one row by their count, or this one by its duration.
+    QTest::newRow("no limit, a duration") << QStringList {"--duration", "0.8"} << YellowShortReply << 0;
+    QTest::newRow("height met") << QStringList {"--min-height", "0.45"} << GreenReply << 0;
+    QTest::newRow("height missed") << QStringList {"--min-height", "0.46"} << GreenReply << 1;
+    QTest::newRow("width missed") << QStringList {"--min-width", "0.6"} << GreenReply << 1;
+    QTest::newRow("no width to meet") << QStringList {"--min-width", "0"} << YellowShortReply << 1;
+    QTest::newRow("amplitude met") << QStringList {"--min-amplitude", "380"} << GreenReply << 0;
+    QTest::newRow("amplitude missed") << QStringList {"--min-amplitude", "381"} << GreenReply << 1;
+    QTest::newRow("lock met") << QStringList {"--require-lock"} << GreenReply << 0;
+    QTest::newRow("lock missed") << QStringList {"--require-lock"} << YellowShortReply << 1;
+}
+
+void TestCli::limitsDecidePass()
+{
+    QFETCH(QStringList, limits);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, status);
+    auto simulated = instrument();
+    simulated->queueMeasurementReply(reply);
+    if (!limits.contains("--duration"))
+        limits << "--count"
+               << "1";
+    Cli cli(QStringList {"measure", "-q", simulated->devicePath()} + limits);
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), status);
+    QCOMPARE(rows(cli.out()).size(), 1);
+    QCOMPARE(rows(cli.out())[0][8], status == 0 ? QString("1") : QString("0"));
+    QCOMPARE(cli.err(), QByteArray());
+}
+
+void TestCli::measureWaitsForLostInstrument()
+{
+    // The device is a link, as /dev/serial/by-id is: the instrument comes
+    // back behind it on another pseudo-terminal.
+    const QString link = m_dir.filePath("ttyEye");
+    const QString path = m_dir.filePath("lost.csv");
+    auto first = instrument(1);
+    QVERIFY(QFile::link(first->devicePath(), link));
+    Cli cli({"measure", "--output", path, link});
+    QTRY_VERIFY_WITH_TIMEOUT(rows(fileBytes(path)).size() >= 2, 5000);
+
+    first->vanish();
+    QFile::remove(link);
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(path).contains("\n# lost "), 3000);
+    const QByteArray beforeReturn = fileBytes(path);
+    auto second = instrument(2);
+    QVERIFY(QFile::link(second->devicePath(), link));
+    QTRY_VERIFY_WITH_TIMEOUT(rows(fileBytes(path).mid(beforeReturn.size())).size() >= 1, 6000);
+
+    cli.signal(SIGTERM);
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), 0);
+    const QByteArray log = fileBytes(path);
+    QVERIFY(log.startsWith(beforeReturn));
+    QVERIFY(log.endsWith('\n'));
+    const QByteArray returned = log.mid(beforeReturn.size());
+    QVERIFY2(returned.startsWith("# connected 20") && returned.contains(identification(2).toUtf8() + "\n"),
+             returned.constData());
+    // One session: the elapsed seconds go on from the first "read".
+    const QList<QStringList> cells = rows(log);
+    QCOMPARE(log.count("# started"), 1);
+    QVERIFY(cells.last()[1].toDouble() > cells.first()[1].toDouble() + 2);
+}
+
+void TestCli::capture_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("instrument");
+    QTest::newRow("bitmap") << "eye.bmp" << false << "";
+    QTest::newRow("picture, quiet") << "eye.png" << true << "";
+    QTest::newRow("echo alone, bitmap later") << "late.bmp" << false << "echo apart";
+    QTest::newRow("stream goes on past the bitmap") << "endless.bmp" << false << "endless";
+}
+
+void TestCli::capture()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, quiet);
+    QFETCH(QString, instrument);
+    auto simulated = ::instrument();
+    simulated->setBaudRate(2000000);
+    if (instrument == "echo apart") {
+        // The echo at once, the bitmap after more than a pause that ends a
+        // capture once data flows.
+        simulated->setScanPrelude({});
+        simulated->setScanDelay(700);
+        connect(simulated.get(), &SimulatedInstrument::scanStarted, [&] { simulated->writeRaw("SCAN\r\n"); });
+    }
+    simulated->setStreamForever(instrument == "endless");
+    const QString path = m_dir.filePath(fileName);
+    Cli cli(QStringList {"capture", "--output", path, simulated->devicePath()}
+            + (quiet ? QStringList {"--quiet"} : QStringList()));
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), 0);
+
+    const QByteArray bitmap = simulated->lastCapture();
+    if (fileName.endsWith(".bmp")) {
+        QCOMPARE(fileBytes(path).size(), bitmap.size());
+        QVERIFY(fileBytes(path) == bitmap);
+    } else {
+        const QImage picture(path);
+        QCOMPARE(picture.size(), QSize(239, 254));
+        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
+                 Capture::shownPicture(QImage::fromData(bitmap)).convertToFormat(QImage::Format_RGB32));
+    }
+    if (quiet)
+        QCOMPARE(cli.err(), QByteArray());
+    else
+        QVERIFY2(cli.err().count("capture: ") == 10 && cli.err().contains("capture: 100 % (182650 bytes)"),
+                 cli.err().constData());
+    QCOMPARE(simulated->received().contains("scan\r\n"), instrument == "endless");
+}
+
+void TestCli::incompleteCapture_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the instrument goes quiet") << "cut";
+    QTest::newRow("the instrument is lost") << "lost";
+    QTest::newRow("Ctrl+C") << "interrupted";
+}
+
+void TestCli::incompleteCapture()
+{
+    QFETCH(QString, how);
+    auto simulated = instrument();
+    simulated->setBaudRate(how == "cut" ? 2000000 : 200000);
+    if (how == "cut")
+        simulated->setScanCut(60000);
+    const QString path = m_dir.filePath(how + ".bmp");
+    Cli cli({"capture", "--output", path, simulated->devicePath()});
+    QSignalSpy started(simulated.get(), &SimulatedInstrument::scanStarted);
+    QVERIFY(started.wait());
+    if (how != "cut") {
+        QTest::qWait(400);
+        how == "lost" ? simulated->vanish() : cli.signal(SIGINT);
+    }
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), 4);
+
+    const QRegularExpressionMatch held
+        = QRegularExpression("holds (\\d+) of the 182650 bytes").match(QString::fromLocal8Bit(cli.err()));
+    QVERIFY2(held.hasMatch(), cli.err().constData());
+    const qsizetype received = held.captured(1).toLongLong();
+    QVERIFY(received > 0 && received < 182650);
+    if (how == "cut")
+        QCOMPARE(received, qsizetype(60000));
+    const QByteArray file = fileBytes(path);
+    QCOMPARE(file.size(), qsizetype(182650));
+    QVERIFY(file.left(received) == simulated->lastCapture().left(received));
+    QVERIFY(file.mid(received) == fileBytes(Capture::templateFileName()).mid(received));
+    if (how == "interrupted")
+        QTRY_VERIFY(simulated->received().endsWith("scan\r\n"));
+}
+
+void TestCli::fileProblems_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QStringList>("arguments");
+    const QString nowhere = m_dir.filePath("no-such-folder/eye");
+    QTest::newRow("no template") << "no template" << QStringList {"capture", "--output", "eye.bmp"};
+    QTest::newRow("template of another size")
+        << "small template" << QStringList {"capture", "--output", "eye.png"};
+    QTest::newRow("capture into no folder") << "" << QStringList {"capture", "--output", nowhere + ".bmp"};
+    QTest::newRow("rows into no folder") << "" << QStringList {"measure", "--output", nowhere + ".csv"};
+}
+
+void TestCli::fileProblems()
+{
+    QFETCH(QString, problem);
+    QFETCH(QStringList, arguments);
+    auto simulated = instrument();
+    // A folder without the template; a copy of the program there has none
+    // beside it either.
+    const QString folder = m_dir.filePath(QTest::currentDataTag());
+    QVERIFY(QDir().mkpath(folder));
+    QString program = QCoreApplication::applicationDirPath() + "/zentaval-cli";
+    if (problem == "no template") {
+        QVERIFY(QFile::copy(program, folder + "/zentaval-cli"));
+        program = folder + "/zentaval-cli";
+    } else if (problem == "small template") {
+        QImage small(20, 20, QImage::Format_RGB888);
+        small.fill(Qt::black);
+        QVERIFY(small.save(folder + "/blankcapture.bmp"));
+    }
+    Cli cli(arguments << simulated->devicePath(), folder, program);
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), 5);
+    QVERIFY(!cli.err().isEmpty());
+    QVERIFY(!QFile::exists(QDir(folder).filePath(arguments.at(2))));
+    QCOMPARE(simulated->received().contains("SCAN"), false);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,13 @@
+#pragma once
+
+// zentaval-cli's exit statuses, the same for every command.
+namespace ExitStatus {
+
+constexpr int Done = 0;              // done, every limit met
+constexpr int LimitMissed = 1;       // a reading missed a limit
+constexpr int UsageError = 2;        // a bad command line (said on standard error)
+constexpr int NoInstrument = 3;      // none found, busy, no answer, or lost
+constexpr int CaptureIncomplete = 4; // the capture file holds what arrived
+constexpr int FileNotWritten = 5;    // a file could not be written or a template used
+
+} // namespace ExitStatus
