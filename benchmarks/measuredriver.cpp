@@ -7,9 +7,12 @@
 // gap between two of its ticks. Results are printed as key=value lines.
 //
 // Usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE]
-//                         [--verbose] [--click-points] DEVICE...
+//                         [--only-named] [--verbose] [--click-points] DEVICE...
 //   --start-ns      CLOCK_REALTIME of the start, in ns (default: this process's
 //                   start as the kernel records it, to 10 ms)
+//   --only-named    probe the named devices alone, not the ports the system
+//                   enumerates first as the program does (a check that needs
+//                   no timing, such as CI's)
 //   --verbose       list every gap of 8 ms or more on standard error
 //   --click-points  print the window-relative centres of the port list and the
 //                   Scan button, then quit
@@ -17,6 +20,7 @@
 #include "app/mainwindow.h"
 #include "app/processstate.h"
 #include "forms/mainwindowui.h"
+#include "instrument/serialports.h"
 #include "measurement/capturefile.h"
 #include "measurement/pollmode.h"
 #include "processusage.h"
@@ -43,10 +47,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -164,13 +168,17 @@ struct Options
     QString captureFile;
     bool clickPoints = false;
     bool verbose = false;
+    bool onlyNamed = false;
+    // Probed after the ports the system enumerates, as the program probes
+    // the devices named on its command line.
+    QStringList devices;
 };
 
 [[noreturn]] void usage()
 {
     std::fprintf(stderr,
                  "usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE] "
-                 "[--verbose] [--click-points] DEVICE...\n");
+                 "[--only-named] [--verbose] [--click-points] DEVICE...\n");
     std::exit(2);
 }
 
@@ -179,9 +187,6 @@ struct Options
 int main(int argc, char *argv[])
 {
     Options options;
-    // The window reads its device paths from the application's arguments, so
-    // only those are passed on.
-    std::vector<char *> programArguments {argv[0]};
     for (int i = 1; i < argc; ++i) {
         const auto value = [&]() -> const char * {
             if (i + 1 >= argc)
@@ -198,23 +203,30 @@ int main(int argc, char *argv[])
             options.verbose = true;
         else if (std::strcmp(argv[i], "--click-points") == 0)
             options.clickPoints = true;
+        else if (std::strcmp(argv[i], "--only-named") == 0)
+            options.onlyNamed = true;
         else if (argv[i][0] == '-')
             usage();
         else
-            programArguments.push_back(argv[i]);
+            options.devices << QString::fromLocal8Bit(argv[i]);
     }
+    if (options.devices.isEmpty() && !options.clickPoints)
+        usage();
     if (options.startNs == 0)
         options.startNs = processStartNs();
     const auto sinceStartMs = [&options] { return (realtimeNs() - options.startNs) / 1e6; };
 
-    int applicationArgc = int(programArguments.size());
-    programArguments.push_back(nullptr);
-    QApplication application(applicationArgc, programArguments.data());
+    // The options are this driver's, not Qt's.
+    int applicationArgc = 1;
+    QApplication application(applicationArgc, argv);
 
     StallMeter stalls;
     stalls.start();
 
-    MainWindow window;
+    // The window gets its ports as the program's entry point gives them.
+    const auto enumeration = options.onlyNamed ? SystemSerialPorts::Enumeration::ExtraOnly
+                                               : SystemSerialPorts::Enumeration::SystemAndExtra;
+    MainWindow window(std::make_unique<SystemSerialPorts>(options.devices, enumeration));
     MainWindowUi *ui = window.form();
 
     if (options.clickPoints) {

@@ -244,18 +244,19 @@ while [ "$(date +%s)" -lt "$end" ]; do
     sleep 5
 done
 rest_seconds="$(( $(date +%s) - rest_started ))"
-cpu_rest="n/a"
+cpu_rest="n/a: the minutes were over by the scan's end"
 if [ "$rest_seconds" -gt 0 ]; then
-    cpu_rest="$(cpu_percent "$(( $(cpu_ticks "$program") - ticks_before ))" "$rest_seconds")"
+    cpu_rest="$(cpu_percent "$(( $(cpu_ticks "$program") - ticks_before ))" "$rest_seconds") % of one core"
 fi
 rss_end="$(rss_kib "$program")"
 hwm_end="$(hwm_kib "$program")"
 
 expected_listed="$((600 + 1000 * ports))"
 cpu_model="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
+commit="$(git -C "$root" describe --always --dirty 2>/dev/null || echo "an unknown commit")"
 cat <<EOF
 
-Measured $(date -u +%Y-%m-%d) on $(nproc) cores ($cpu_model), Debian $(cat /etc/debian_version),
+Measured $(date -u +%Y-%m-%d) (commit $commit) on $(nproc) cores ($cpu_model), Debian $(cat /etc/debian_version),
 Qt $(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo '?'), on Xvfb; $runs in-process runs (medians), real program for $minutes min.
 
 | Measure | Result | Aim |
@@ -265,7 +266,7 @@ Qt $(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo '?'), on Xvfb
 | Start to instrument listed ($ports ports probed) | $listed ms | 600 ms + 1 s per free port = $expected_listed ms |
 | Start to connected / first measurement shown | $connected / $first_measurement ms | |
 | CPU while polling, real program, ${cpu_seconds} s | $cpu_polling % of one core | under 1 % |
-| CPU while polling after the scan, real program, ${rest_seconds} s | $cpu_rest % of one core | under 1 % |
+| CPU while polling after the scan, real program, ${rest_seconds} s | $cpu_rest | under 1 % |
 | Resident memory, real program: connected / after a scan / after $minutes min | $(mib "$rss_connected") / $(mib "$rss_after_scan") / $(mib "$rss_end") (peak $(mib "$hwm_end")) | |
 | Event-loop stalls while polling: longest gap / longest less waiting for a CPU / most CPU in one gap | $poll_stall / $poll_own / $poll_busiest ms | under 16 ms |
 | Event-loop stalls during a scan: longest gap / longest less waiting for a CPU / most CPU in one gap | $scan_stall / $scan_own / $scan_busiest ms | under 16 ms |

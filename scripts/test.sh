@@ -6,12 +6,41 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${ZENTAVAL_BUILD_DIR:-$root/build}"
 
 "$root/scripts/install-dependencies.sh"
-"$root/scripts/build.sh" "$build_dir"
+# With the benchmarks, for the measurement driver's check below.
+"$root/scripts/build.sh" "$build_dir" -DZENTAVAL_BENCHMARKS=ON
 
 export QT_QPA_PLATFORM=offscreen
 results="$(mktemp)"
-trap 'rm -f "$results"' EXIT
+simulator_pid=""
+cleanup() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null || true
+    fi
+    rm -f "$results" "$results.devices"
+}
+trap cleanup EXIT
 ctest --test-dir "$build_dir" --output-on-failure -j 2 | tee -a "$results"
+
+# The driver of scripts/measure.sh still finds, connects to and polls a
+# simulated instrument: a few seconds of polling, no timing asserted (this is
+# no place to measure).
+step_started=$SECONDS
+"$build_dir/bin/zentaval-sim" >"$results.devices" &
+simulator_pid=$!
+for _ in $(seq 100); do
+    [ -s "$results.devices" ] && break
+    sleep 0.05
+done
+device="$(head -n 1 "$results.devices")"
+if [ -z "$device" ] || ! "$build_dir/bin/zentaval-measure" --only-named --poll-seconds 3 "$device" \
+    | sed 's/^/    /'; then
+    echo "The measurement driver (benchmarks/zentaval-measure) did not connect and poll" >&2
+    exit 1
+fi
+kill "$simulator_pid"
+wait "$simulator_pid" || true
+simulator_pid=""
+echo "Measurement driver: $((SECONDS - step_started)) s"
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer:
 # any report, leaks included, fails the test that raised it.

@@ -48,6 +48,11 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     // passes take its bytes; far more than a whole capture fits.
     Port.setReadBufferSize(MaximumBytesPerPass);
     m_probePort.setReadBufferSize(MaximumBytesPerPass);
+    // Precise: a coarse timer may fire the 8 s wait for the first capture
+    // bytes up to 400 ms early.
+    m_nextPass.setSingleShot(true);
+    m_nextPass.setTimerType(Qt::PreciseTimer);
+    connect(&m_nextPass, &QTimer::timeout, this, &MainWindow::ReceiveMeas);
     connect(this, &MainWindow::instrumentConnected, this, &MainWindow::logConnection);
     connect(this, &MainWindow::measurementAccepted, this, &MainWindow::logMeasurement);
     connect(this, &MainWindow::instrumentWentAway, this, &MainWindow::logLoss);

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -130,7 +131,7 @@ private:
     QString m_connectedLocation;      // its port's location
 
     // The poll loop.
-    int m_armedPasses = 0;        // ReceiveMeas() calls armed and not yet run
+    QTimer m_nextPass;            // the next ReceiveMeas(); armed again, it replaces the pending one
     Capture::ScanProgress m_scan; // the scan under way, or the last one
     MeasurementLimits m_limits;
 

@@ -11,9 +11,6 @@
 #include "measurement/pollmode.h"
 
 #include <QPixmap>
-#include <QTimer>
-
-#include <algorithm>
 
 namespace {
 
@@ -32,20 +29,17 @@ QString lockLampPicture(LockLamp lamp)
 
 } // namespace
 
+// One chain of passes at a time: the next pass is one timer, so the first pass
+// of a reconnection replaces any pass the lost chain still has pending (the
+// 8 s wait after "SCAN\r\n" outlasts a reconnection).
 void MainWindow::armPass(int delay)
 {
-    ++m_armedPasses;
-    // Precise: a coarse timer may fire the 8 s wait for the first capture
-    // bytes up to 400 ms early.
-    QTimer::singleShot(delay, Qt::PreciseTimer, this, SLOT(ReceiveMeas()));
+    m_nextPass.start(delay);
 }
 
 int MainWindow::ReceiveMeas()
 {
-    // One chain of passes at a time: when a reconnection armed a newer pass,
-    // an older one still pending gives way to it.
-    m_armedPasses = std::max(0, m_armedPasses - 1);
-    if (m_armedPasses > 0 || m_link != Link::Polling)
+    if (m_link != Link::Polling)
         return 0;
 
     // While the user works the port list the chain ends; choosing a port

@@ -150,15 +150,13 @@ void TestMeasurementReply::dropsRejectedReplies_data()
 {
     QTest::addColumn<QByteArray>("bytes");
 
+    // A reply split over two passes is lost: its first half has no closing NUL,
+    // its second half no prefix.
     QTest::newRow("no closing NUL") << reply('0', '1', "12.5 380 45 52 9953.2", false);
     QTest::newRow("wrong prefix") << QByteArray("Read 0  1  12 380 45 52 9953.2\0", 31);
     QTest::newRow("text before the prefix") << QByteArray("xread 0  1  12 380 45 52 9.2\0", 29);
     QTest::newRow("prefix cut short") << QByteArray("rea\0", 4);
     QTest::newRow("nothing") << QByteArray();
-    QTest::newRow("a reply split over two passes, first half")
-        << reply('0', '1', "12.5 380 45 52 9953.2").left(15);
-    QTest::newRow("a reply split over two passes, second half")
-        << reply('0', '1', "12.5 380 45 52 9953.2").mid(15);
     QTest::newRow("two replies, the second cut")
         << reply('0', '1', "1 2 3 4 5") + reply('0', '1', "1 2 3 4 5").left(9);
 }

@@ -95,8 +95,13 @@ void TestScan::capturesIntoTheFileChosenFirst()
         // Every pass shows the picture of the file as that pass left it.
         QVERIFY(showsBitmap(*m_window, fileBytes(capture)));
     });
+    // The pass that sends "SCAN\r\n" shows the reply it read first.
+    m_instrument->queueMeasurementReply(QByteArray("read 0  1  33.3 222 44 55 1111.1", 32) + '\0');
     clock.start();
     QVERIFY(connectTo(*m_window));
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Capturing, 1500);
+    QCOMPARE(ui->QFactorLabel->text() + ui->VoltageLabel->text() + ui->RateLabel->text(),
+             QString("33.3%222 mV1111.1 Mb"));
     QTRY_VERIFY_WITH_TIMEOUT(firstPieceAt >= 0, 12000);
     const qint64 wait = firstPieceAt - scanSentAt;
     QVERIFY2(wait > 7800 && wait < 8600, qPrintable(QString::number(wait)));
@@ -108,6 +113,7 @@ void TestScan::capturesIntoTheFileChosenFirst()
     QCOMPARE(PollMode, Capturing);
     DragGuard = 0;
     QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(commands().endsWith("read\r\n"), 300); // asked by the pass that ended the scan
     QCOMPARE(fileBytes(capture), m_instrument->lastCapture());
     QCOMPARE(m_instrument->lastCapture().size(), 182650);
     QVERIFY(showsBitmap(*m_window, m_instrument->lastCapture()));

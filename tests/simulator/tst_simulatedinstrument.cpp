@@ -67,6 +67,23 @@ private slots:
         QCOMPARE(program.data.size(), stopped);
         QVERIFY(program.data == ("SCAN\r\n" + instrument.lastCapture()).left(stopped));
     }
+    void answersLateAndVanishesAsALostLineDoes() // as a killed process or a pulled adapter leaves it
+    {
+        SimulatedInstrument instrument;
+        instrument.setIdentificationDelay(300);
+        int readErrors = 0; // until the program closes its port, at every turn of the event loop
+        ProgramEnd program(instrument.devicePath());
+        QElapsedTimer clock;
+        clock.start();
+        program.port.write("?\r\n");
+        QTRY_COMPARE(program.data, instrument.identificationAnswer());
+        QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+        QObject::connect(&program.port, &QSerialPort::errorOccurred, [&](QSerialPort::SerialPortError error) {
+            readErrors += error == QSerialPort::ReadError;
+        });
+        instrument.vanish();
+        QTRY_VERIFY(readErrors > 1000);
+    }
     void delaysAndCutsTheScan_data() // a scan that answers late, and a cable pulled mid-scan
     {
         QTest::addColumn<bool>("throughProgram");

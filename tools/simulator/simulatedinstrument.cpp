@@ -27,6 +27,28 @@ constexpr int StreamTickMs = 10;
 // made up for at once.
 constexpr double LongestCatchUpSeconds = 1.0;
 
+// The instrument stands for another device, which cannot touch the program's
+// errno. Its own system calls run in the program's thread, though: a read of
+// the master that ends in EAGAIN would leave EAGAIN behind, and Qt's serial
+// port, finding end of file on a line whose other end is gone, takes that
+// stale errno for a resource error and quietly stops reading, where with the
+// program's own errno it reports a read error over and over until the port is
+// closed. So errno is put back as it was on the way out.
+class ErrnoKept
+{
+public:
+    ErrnoKept()
+        : m_saved(errno)
+    {
+    }
+    ~ErrnoKept() { errno = m_saved; }
+    ErrnoKept(const ErrnoKept &) = delete;
+    ErrnoKept &operator=(const ErrnoKept &) = delete;
+
+private:
+    int m_saved;
+};
+
 QString systemError(const char *what)
 {
     return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
@@ -54,6 +76,7 @@ SimulatedInstrument::~SimulatedInstrument()
 
 void SimulatedInstrument::openPseudoTerminal()
 {
+    const ErrnoKept errnoKept;
     // Holding the slave open ourselves keeps the master alive while the
     // program opens and closes the port; otherwise its close would hang up
     // the line. Raw from the start, so that bytes sent before the program
@@ -94,6 +117,7 @@ void SimulatedInstrument::openPseudoTerminal()
 
 void SimulatedInstrument::closePseudoTerminal()
 {
+    const ErrnoKept errnoKept;
     m_streamTimer.stop();
     m_streaming = false;
     m_captureSentPending = false;
@@ -140,6 +164,16 @@ void SimulatedInstrument::setIdentificationAnswer(const QByteArray &answer)
 QByteArray SimulatedInstrument::identificationAnswer() const
 {
     return m_identificationAnswer;
+}
+
+void SimulatedInstrument::setIdentificationDelay(int milliseconds)
+{
+    m_identificationDelayMs = std::max(milliseconds, 0);
+}
+
+int SimulatedInstrument::identificationDelay() const
+{
+    return m_identificationDelayMs;
 }
 
 void SimulatedInstrument::setSilent(bool silent)
@@ -251,6 +285,7 @@ void SimulatedInstrument::vanish()
 
 void SimulatedInstrument::readCommands()
 {
+    const ErrnoKept errnoKept;
     char buffer[4096];
     for (;;) {
         const ssize_t count = ::read(m_master, buffer, sizeof buffer);
@@ -309,7 +344,13 @@ void SimulatedInstrument::handleLine(const QByteArray &line)
     if (m_silent)
         return;
     if (line == "?") {
-        send(m_identificationAnswer);
+        if (m_identificationDelayMs > 0) {
+            // Gone with the instrument; after vanish() send() sends nothing.
+            QTimer::singleShot(m_identificationDelayMs, Qt::PreciseTimer, this,
+                               [this, answer = m_identificationAnswer] { send(answer); });
+        } else {
+            send(m_identificationAnswer);
+        }
     } else if (line == "read") {
         send(m_queuedReplies.isEmpty() ? formatMeasurementReply(m_link.next()) : m_queuedReplies.takeFirst());
     } else if (line == "SCAN") {
@@ -327,6 +368,7 @@ void SimulatedInstrument::send(const QByteArray &bytes)
 
 void SimulatedInstrument::flushOutgoing()
 {
+    const ErrnoKept errnoKept;
     while (!m_outgoing.isEmpty()) {
         const ssize_t written = ::write(m_master, m_outgoing.constData(), size_t(m_outgoing.size()));
         if (written > 0) {

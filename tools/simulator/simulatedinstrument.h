@@ -46,6 +46,10 @@ public:
     static QByteArray defaultIdentificationAnswer(int serialNumber = 20431);
     void setIdentificationAnswer(const QByteArray &answer);
     QByteArray identificationAnswer() const;
+    // How long after "?" its answer goes out, in milliseconds; 0, the default,
+    // answers at once. Other commands are answered meanwhile as usual.
+    void setIdentificationDelay(int milliseconds);
+    int identificationDelay() const;
 
     // A silent instrument receives commands but answers none of them.
     void setSilent(bool silent);
@@ -95,8 +99,11 @@ public:
     void clearReceived();
     // Sends bytes to the program as they are.
     void writeRaw(const QByteArray &bytes);
-    // The instrument is unplugged: both ends of the pseudo-terminal are closed
-    // and the device path disappears once the program closes the port.
+    // The instrument is unplugged, or its process killed: both ends of the
+    // pseudo-terminal are closed, and the device path disappears once the
+    // program closes the port. Until it does, its port sees the line hung up
+    // as after a real loss: reads find end of file and Qt reports a read error
+    // at every turn of the event loop.
     void vanish();
 
 signals:
@@ -132,6 +139,7 @@ private:
     QByteArray m_outgoing;
 
     QByteArray m_identificationAnswer;
+    int m_identificationDelayMs = 0;
     bool m_silent = false;
     SimulatedLink m_link;
     QRandomGenerator m_captureSeeds;
