@@ -12,16 +12,49 @@ SystemSerialPorts::SystemSerialPorts(const QStringList &extraDevicePaths, Enumer
 {
 }
 
+QList<SerialPortEntry> SystemPortEnumeration::enumerateSystemPorts()
+{
+    QList<SerialPortEntry> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports.append({info.portName(), info.systemLocation()});
+    return ports;
+}
+
+SystemPortEnumeration::SystemPortEnumeration(Enumerate enumerate, const QString &deviceFolder,
+                                             qint64 maximumAgeMs)
+    : m_enumerate(std::move(enumerate))
+    , m_deviceFolder(deviceFolder)
+    , m_maximumAgeMs(maximumAgeMs)
+{
+}
+
+QList<SerialPortEntry> SystemPortEnumeration::ports()
+{
+    // A system without the folder (Windows) has no time to go by: its ports
+    // are enumerated at every look.
+    const QFileInfo folder(m_deviceFolder);
+    const QDateTime changed = folder.exists() ? folder.lastModified() : QDateTime();
+    const bool folderMoved = !changed.isValid() || changed != m_folderChanged;
+    if (!m_ports || folderMoved || m_settling || m_age.hasExpired(m_maximumAgeMs)) {
+        m_ports = m_enumerate();
+        m_age.start();
+        // The device node comes before the system has finished setting the
+        // device up: the look after a change enumerates once more.
+        m_settling = m_ports && folderMoved && m_folderChanged.isValid();
+        m_folderChanged = changed;
+    }
+    return *m_ports;
+}
+
 QList<SerialPortEntry> SystemSerialPorts::availablePorts() const
 {
     QList<SerialPortEntry> ports;
     QStringList listed;
     if (m_enumeration == Enumeration::SystemAndExtra) {
-        const auto infos = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : infos) {
-            ports.append({info.portName(), info.systemLocation()});
-            listed.append(info.systemLocation());
-        }
+        ports = m_systemPorts.ports();
+        for (const SerialPortEntry &port : std::as_const(ports))
+            listed.append(port.systemLocation);
     }
     // A named device that is not there yet (an adapter's /dev/serial/by-id
     // link before it is plugged in) waits until it is; exists() follows links.

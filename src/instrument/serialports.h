@@ -2,10 +2,15 @@
 
 #include "instrument/linesettings.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <optional>
 
 // A serial port as the program lists it: the name shown to the user and the
 // path the port is opened by.
@@ -33,6 +38,37 @@ public:
     virtual LineSettings lineSettings(const SerialPortEntry &port) const = 0;
 };
 
+// The serial ports the system enumerates (QSerialPortInfo), looked for again
+// only when they may have changed. Enumerating reads every tty device the
+// system has, some 15 ms of CPU here, while a device plugged in or pulled
+// changes the device folder (/dev): its time of change is read at each look,
+// and the ports are enumerated again when it moved, or when the last
+// enumeration is older than maximumAgeMs in case a change went unseen.
+// The look after a change enumerates again, since a device may be listed only
+// once the system has finished setting it up.
+class SystemPortEnumeration
+{
+public:
+    using Enumerate = std::function<QList<SerialPortEntry>()>;
+
+    static QList<SerialPortEntry> enumerateSystemPorts();
+
+    explicit SystemPortEnumeration(Enumerate enumerate = enumerateSystemPorts,
+                                   const QString &deviceFolder = QStringLiteral("/dev"),
+                                   qint64 maximumAgeMs = 30000);
+
+    QList<SerialPortEntry> ports();
+
+private:
+    Enumerate m_enumerate;
+    QString m_deviceFolder;
+    qint64 m_maximumAgeMs;
+    std::optional<QList<SerialPortEntry>> m_ports;
+    QDateTime m_folderChanged;
+    bool m_settling = false;
+    QElapsedTimer m_age;
+};
+
 // The ports the system enumerates, followed by device paths the user named on
 // the command line (pseudo-terminals, /dev/serial/by-id links and network
 // serial devices are not enumerated by the system). A named path is listed
@@ -55,6 +91,7 @@ private:
     QStringList m_extraDevicePaths;
     Enumeration m_enumeration;
     LineOverride m_lineOverride;
+    mutable SystemPortEnumeration m_systemPorts;
 };
 
 // True when another program holds the port: opening it is refused for lack of

@@ -1,6 +1,9 @@
 #include "instrument/discovery.h"
 #include "instrument/identification.h"
+#include "instrument/serialports.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Discovery;
@@ -18,6 +21,7 @@ private slots:
     void rowAndTitleTexts();
     void followsPortsThatComeAndGo();
     void neverProbesTheConnectedPort();
+    void systemPortsAreEnumeratedAgainWhenDevicesChange();
 };
 
 void TestDiscovery::judgesProbeAnswers_data()
@@ -109,6 +113,44 @@ void TestDiscovery::neverProbesTheConnectedPort()
     QVERIFY(mayProbe({"/dev/ttyUSB1", "/dev/ttyUSB1"}, connected));
     QVERIFY(mayProbe({"/dev/serial/by-id/usb-Y", ""}, {"/dev/serial/by-id/usb-X", ""}));
     QVERIFY(mayProbe(connected, {}));
+}
+
+void TestDiscovery::systemPortsAreEnumeratedAgainWhenDevicesChange()
+{
+    QTemporaryDir devices;
+    int enumerations = 0;
+    const auto enumerate = [&enumerations] {
+        ++enumerations;
+        return QList<SerialPortEntry> {{"ttyS0", "/dev/ttyS0"}};
+    };
+    SystemPortEnumeration system(enumerate, devices.path(), 300);
+    const auto looks = [&system, &enumerations](int count) {
+        for (int look = 0; look < count; ++look)
+            system.ports();
+        return enumerations;
+    };
+    QCOMPARE(looks(3), 1);
+    QCOMPARE(system.ports().constFirst().systemLocation, QString("/dev/ttyS0"));
+    // A device plugged in: enumerated at the next look and the one after it.
+    QTest::qWait(5);
+    QFile plugged(devices.filePath("ttyUSB0"));
+    QVERIFY(plugged.open(QIODevice::WriteOnly));
+    plugged.close();
+    QCOMPARE(looks(1), 2);
+    QCOMPARE(looks(3), 3);
+    QTest::qWait(5);
+    QVERIFY(plugged.remove());
+    QCOMPARE(looks(3), 5);
+    // However still the folder, the ports are enumerated again now and then.
+    QTest::qWait(350);
+    QCOMPARE(looks(2), 6);
+
+    // No device folder: every look enumerates.
+    SystemPortEnumeration withoutFolder(enumerate, devices.filePath("none"), 300);
+    enumerations = 0;
+    for (int look = 0; look < 3; ++look)
+        withoutFolder.ports();
+    QCOMPARE(enumerations, 3);
 }
 
 QTEST_GUILESS_MAIN(TestDiscovery)
