@@ -2,48 +2,18 @@
 // prints the device path of each, one a line, for the program to be pointed at.
 
 #include "simulatedinstrument.h"
+#include "terminationsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    // Nothing else is safe in a signal handler; the event loop does the rest.
-    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop, so that the instruments are
-// destroyed and their pseudo-terminals closed before the process exits.
-bool quitOnTerminationSignals(QCoreApplication &application)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [notifier] {
-        notifier->setEnabled(false);
-        QCoreApplication::quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
 
 // A whole number of at least the lowest value; the default when not given.
 template<typename Number>
@@ -136,7 +106,9 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    if (!quitOnTerminationSignals(application)) {
+    // The instruments are destroyed, and their pseudo-terminals closed, before
+    // the process exits.
+    if (!callOnTerminationSignals(&application, [] { QCoreApplication::quit(); })) {
         std::perror("zentaval-sim: signal handling");
         return 1;
     }
