@@ -115,8 +115,11 @@ void MainWindow::instrumentLost(const QString &reason)
 {
     // Capture bytes that arrived before the loss are the capture's too:
     // they go into the file before the port, and its buffer, are closed.
-    if (PollMode == Capturing && m_link == Link::Polling && Port.isOpen())
-        storeCaptureBytes(Port.readAll());
+    if (PollMode == Capturing && m_link == Link::Polling && Port.isOpen()) {
+        const QByteArray waiting = Port.readAll();
+        if (!waiting.isEmpty())
+            takeCaptureBytes(waiting);
+    }
     Port.close();
     if (m_link == Link::None)
         return;

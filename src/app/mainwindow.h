@@ -101,7 +101,7 @@ private:
     void armPass(int delay);
     void monitoringPass(const QByteArray &buffer, qint64 available);
     void capturingPass(const QByteArray &buffer);
-    void storeCaptureBytes(const QByteArray &bytes);
+    Capture::CapturingPass takeCaptureBytes(const QByteArray &bytes);
     void writeCapturePiece(const QByteArray &piece, qint64 offset);
     void endScan();
     void leaveCapturing();

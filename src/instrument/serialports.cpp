@@ -41,7 +41,7 @@ QList<SerialPortEntry> SystemPortEnumeration::ports()
         m_age.start();
         // The device node comes before the system has finished setting the
         // device up: the look after a change enumerates once more.
-        m_settling = m_ports && folderMoved && m_folderChanged.isValid();
+        m_settling = folderMoved && m_folderChanged.isValid();
         m_folderChanged = changed;
     }
     return *m_ports;

@@ -91,13 +91,7 @@ void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
 
 void MainWindow::capturingPass(const QByteArray &buffer)
 {
-    const Capture::CapturingPass pass
-        = Capture::decideCapturingPass(m_scan, buffer, DragGuard, m_sinceFirstRead.elapsed());
-    ScanCountdown = m_scan.scanCountdown;
-    CaptureOffset = int(m_scan.captureOffset);
-
-    if (pass.writePiece)
-        writeCapturePiece(pass.piece, pass.offset);
+    const Capture::CapturingPass pass = takeCaptureBytes(buffer);
     if (pass.captureTooLong) {
         // The instrument does not stop by itself: keep what the file holds.
         Port.write("scan\r\n");
@@ -114,17 +108,18 @@ void MainWindow::capturingPass(const QByteArray &buffer)
         endScan();
 }
 
-// The last bytes of a scan whose instrument went away: placed like any piece,
-// the scan itself is left by the caller.
-void MainWindow::storeCaptureBytes(const QByteArray &bytes)
+// Decides what the bytes read are to the scan and puts any piece into the
+// capture file: the pass's own step, and the last step of a scan whose
+// instrument went away with bytes still waiting.
+Capture::CapturingPass MainWindow::takeCaptureBytes(const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
-        return;
     const Capture::CapturingPass pass
         = Capture::decideCapturingPass(m_scan, bytes, DragGuard, m_sinceFirstRead.elapsed());
+    ScanCountdown = m_scan.scanCountdown;
     CaptureOffset = int(m_scan.captureOffset);
     if (pass.writePiece)
         writeCapturePiece(pass.piece, pass.offset);
+    return pass;
 }
 
 void MainWindow::writeCapturePiece(const QByteArray &piece, qint64 offset)
