@@ -3,8 +3,8 @@
 // turning the same picture alone. The remaining benchmarks take the pass apart
 // to show where its time goes.
 
-#include "measurement/capture.h"
-#include "measurement/capturefile.h"
+#include "rules/capture.h"
+#include "io/capturefile.h"
 
 #include <benchmark/benchmark.h>
 

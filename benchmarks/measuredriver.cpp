@@ -17,12 +17,12 @@
 //   --click-points  print the window-relative centres of the port list and the
 //                   Scan button, then quit
 
-#include "app/mainwindow.h"
-#include "app/processstate.h"
-#include "forms/mainwindowui.h"
-#include "instrument/serialports.h"
-#include "measurement/capturefile.h"
-#include "measurement/pollmode.h"
+#include "window/mainwindow.h"
+#include "window/processstate.h"
+#include "window/mainwindowui.h"
+#include "io/serialports.h"
+#include "io/capturefile.h"
+#include "rules/pollmode.h"
 #include "processusage.h"
 #include "windowharness.h"
 

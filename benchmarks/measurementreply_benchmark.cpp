@@ -1,6 +1,6 @@
 // Decoding of one answer to "read\r\n", as every Monitoring pass does it.
 
-#include "measurement/measurementreply.h"
+#include "rules/measurementreply.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,8 +5,8 @@
 // there to build against.
 
 #include "processusage.h"
-#include "trend/trendplot.h"
-#include "trend/trendwindow.h"
+#include "window/trendplot.h"
+#include "window/trendwindow.h"
 
 #include <benchmark/benchmark.h>
 

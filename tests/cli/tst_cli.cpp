@@ -1,4 +1,4 @@
-#include "measurement/capturefile.h"
+#include "io/capturefile.h"
 #include "simulatedinstrument.h"
 #include "windowharness.h"
 

@@ -10,7 +10,7 @@
 //   the mouse capture (guard down by one)
 // A piece of 0 bytes is an empty poll too. After a scan ends, a new one starts on a fresh template.
 
-#include "measurement/capture.h"
+#include "rules/capture.h"
 
 #include <QtEndian>
 

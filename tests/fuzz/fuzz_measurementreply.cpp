@@ -4,7 +4,7 @@
 // 1: those minus the next byte; 2: those plus the next byte; 3: the next 8 bytes, little-endian.
 // The bytes are read in place (fromRawData): a read past them is one past libFuzzer's buffer.
 
-#include "measurement/measurementreply.h"
+#include "rules/measurementreply.h"
 
 #include <QStringList>
 #include <QtEndian>

@@ -3,11 +3,11 @@
 // Drivers of the real main window against simulated instruments on
 // pseudo-terminals, for the tests, the benchmarks and the long-run programs.
 
-#include "app/mainwindow.h"
-#include "app/processstate.h"
-#include "forms/mainwindowui.h"
-#include "instrument/serialports.h"
-#include "measurement/pollmode.h"
+#include "window/mainwindow.h"
+#include "window/processstate.h"
+#include "window/mainwindowui.h"
+#include "io/serialports.h"
+#include "rules/pollmode.h"
 #include "simulatedinstrument.h"
 
 #include <QApplication>

@@ -8,8 +8,8 @@
 #include "processusage.h"
 #include "windowharness.h"
 
-#include "measurement/capturefile.h"
-#include "measurement/pollmode.h"
+#include "io/capturefile.h"
+#include "rules/pollmode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -2,7 +2,7 @@
 // prints the device path of each, one a line, for the program to be pointed at.
 
 #include "simulatedinstrument.h"
-#include "terminationsignals.h"
+#include "cli/terminationsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

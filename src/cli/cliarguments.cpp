@@ -1,0 +1,243 @@
+#include "cli/cliarguments.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString BaudOption = QStringLiteral("baud");
+const QString LineOption = QStringLiteral("line");
+const QString QuietOption = QStringLiteral("quiet");
+const QString FormatOption = QStringLiteral("format");
+const QString IntervalOption = QStringLiteral("interval");
+const QString CountOption = QStringLiteral("count");
+const QString DurationOption = QStringLiteral("duration");
+const QString OutputOption = QStringLiteral("output");
+const QString MinHeightOption = QStringLiteral("min-height");
+const QString MinWidthOption = QStringLiteral("min-width");
+const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
+const QString RequireLockOption = QStringLiteral("require-lock");
+
+// The longest interval and run: a day.
+constexpr qint64 LongestMs = 24LL * 3600 * 1000;
+
+const char Description[] = R"(Measurements and eye captures of the Quorvane Zentaval eye-diagram instrument
+(model 731942K), without a window.
+
+Commands:
+  list    [--format text|jsonl] [DEVICE...]
+          Probes the ports with "?" and prints each instrument that answers:
+          the device, a tab and its identification (or one JSON object a line).
+  measure [options] [DEVICE]
+          Asks for a reading every --interval ms and writes one row per reading
+          (CSV with "#" comment lines, or JSON Lines); an existing file is
+          appended to. Columns: time, elapsed_s, lamp, quality_pct,
+          amplitude_mv, eye_height_ui, eye_width_ui, rate_mbps, pass.
+  capture --output FILE [DEVICE]
+          Captures the eye diagram into FILE: .bmp for the instrument's bitmap
+          byte for byte, .png for the picture as the window shows it.
+
+Without DEVICE the system's serial ports are probed and the first instrument
+that answers is used. Ports keep the line settings the system holds for them
+(stty); --baud and --line replace those.)";
+
+const char ExitStatuses[] = R"(
+Exit status:
+  0  done (every limit met)
+  1  a reading missed a limit (its row has pass 0)
+  2  a usage error (said on standard error)
+  3  no instrument: none found, busy, no answer, no reading, or lost at the end
+  4  capture incomplete: the file holds what arrived
+  5  a file could not be written (an unusable capture template included)
+)";
+
+struct OptionUse
+{
+    QString option;
+    QList<Subcommand> subcommands;
+};
+
+bool readWholeNumber(const QString &text, qint64 lowest, qint64 highest, qint64 &value)
+{
+    bool ok = false;
+    value = text.toLongLong(&ok);
+    return ok && value >= lowest && value <= highest;
+}
+
+} // namespace
+
+CliArguments parseCliArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addOptions({
+        {BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")},
+        {LineOption,
+         QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), such as 8N1."),
+         QStringLiteral("FRAME")},
+        {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
+        {FormatOption,
+         QStringLiteral("list: text or jsonl (default text). measure: csv or jsonl (default jsonl for "
+                        "an output ending in .jsonl or .json, else csv)."),
+         QStringLiteral("FORMAT")},
+        {IntervalOption,
+         QStringLiteral("measure: milliseconds from one \"read\" to the next, %1 or more (default %1).")
+             .arg(ShortestInterval),
+         QStringLiteral("MS")},
+        {CountOption, QStringLiteral("measure: stop after N rows (default 0: until stopped)."),
+         QStringLiteral("N")},
+        {DurationOption, QStringLiteral("measure: stop after this many seconds."), QStringLiteral("SECONDS")},
+        {OutputOption,
+         QStringLiteral("measure: append the rows to FILE (default standard output). capture: the "
+                        "capture file, .bmp or .png (required)."),
+         QStringLiteral("FILE")},
+        {MinHeightOption, QStringLiteral("measure: lowest eye height in UI a reading may show."),
+         QStringLiteral("UI")},
+        {MinWidthOption, QStringLiteral("measure: lowest eye width in UI a reading may show."),
+         QStringLiteral("UI")},
+        {MinAmplitudeOption, QStringLiteral("measure: lowest amplitude in mV a reading may show."),
+         QStringLiteral("MV")},
+        {RequireLockOption, QStringLiteral("measure: a reading must show the green lock lamp.")},
+    });
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure or capture."),
+                                 QStringLiteral("list|measure|capture"));
+    parser.addPositionalArgument(QStringLiteral("device"),
+                                 QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
+                                 QStringLiteral("[DEVICE...]"));
+
+    CliArguments result;
+    const auto refuse = [&result](const QString &reason) {
+        result.request = CliArguments::Request::UsageError;
+        result.text = reason;
+        return result;
+    };
+    if (!parser.parse(arguments))
+        return refuse(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        result.request = CliArguments::Request::Help;
+        result.text = parser.helpText() + QString::fromLatin1(ExitStatuses);
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.request = CliArguments::Request::Version;
+        result.text = QCoreApplication::applicationName() + QLatin1Char(' ')
+            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        return result;
+    }
+
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return refuse(QStringLiteral("name a command: list, measure or capture"));
+    CliOptions &options = result.options;
+    const QString command = positional.takeFirst();
+    if (command == QLatin1String("list"))
+        options.subcommand = Subcommand::List;
+    else if (command == QLatin1String("measure"))
+        options.subcommand = Subcommand::Measure;
+    else if (command == QLatin1String("capture"))
+        options.subcommand = Subcommand::Capture;
+    else
+        return refuse(QStringLiteral("\"%1\" is no command: list, measure or capture").arg(command));
+
+    const QList<OptionUse> uses {
+        {FormatOption, {Subcommand::List, Subcommand::Measure}},
+        {IntervalOption, {Subcommand::Measure}},
+        {CountOption, {Subcommand::Measure}},
+        {DurationOption, {Subcommand::Measure}},
+        {OutputOption, {Subcommand::Measure, Subcommand::Capture}},
+        {MinHeightOption, {Subcommand::Measure}},
+        {MinWidthOption, {Subcommand::Measure}},
+        {MinAmplitudeOption, {Subcommand::Measure}},
+        {RequireLockOption, {Subcommand::Measure}},
+    };
+    for (const OptionUse &use : uses) {
+        if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
+            return refuse(QStringLiteral("--%1 is no option of %2").arg(use.option, command));
+    }
+
+    for (const QString &path : std::as_const(positional)) {
+        if (path.isEmpty())
+            return refuse(QStringLiteral("an empty device path"));
+        if (path.startsWith(QLatin1Char('-')))
+            return refuse(QStringLiteral("\"%1\" reads as an option, not a device path (write ./%1 for a "
+                                         "file of that name)")
+                              .arg(path));
+    }
+    if (options.subcommand != Subcommand::List && positional.size() > 1)
+        return refuse(QStringLiteral("%1 takes one device").arg(command));
+    options.devices = positional;
+
+    QString reason;
+    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), options.lineOverride, &reason))
+        return refuse(reason);
+    options.quiet = parser.isSet(QuietOption);
+
+    const QString format = parser.value(FormatOption);
+    if (parser.isSet(OutputOption) && parser.value(OutputOption).isEmpty())
+        return refuse(QStringLiteral("an empty output file name"));
+    options.output = parser.value(OutputOption);
+
+    switch (options.subcommand) {
+    case Subcommand::List:
+        if (format == QLatin1String("jsonl"))
+            options.listFormat = ListFormat::JsonLines;
+        else if (!format.isEmpty() && format != QLatin1String("text"))
+            return refuse(QStringLiteral("--format of list is text or jsonl"));
+        break;
+    case Subcommand::Measure: {
+        qint64 number = 0;
+        if (parser.isSet(IntervalOption)) {
+            if (!readWholeNumber(parser.value(IntervalOption), ShortestInterval, LongestMs, number))
+                return refuse(QStringLiteral("--interval is a whole number of milliseconds from %1 to %2")
+                                  .arg(ShortestInterval)
+                                  .arg(LongestMs));
+            options.intervalMs = int(number);
+        }
+        if (parser.isSet(CountOption)) {
+            if (!readWholeNumber(parser.value(CountOption), 0, std::numeric_limits<int>::max(), number))
+                return refuse(QStringLiteral("--count is a whole number of rows, 0 or more"));
+            options.count = int(number);
+        }
+        if (parser.isSet(DurationOption)) {
+            bool ok = false;
+            const double seconds = parser.value(DurationOption).toDouble(&ok);
+            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds * 1000 > LongestMs)
+                return refuse(QStringLiteral("--duration is a number of seconds above 0, up to a day"));
+            options.durationMs = std::max<qint64>(1, std::llround(seconds * 1000));
+        }
+        if (format == QLatin1String("csv"))
+            options.logFormat = LogFormat::Csv;
+        else if (format == QLatin1String("jsonl"))
+            options.logFormat = LogFormat::JsonLines;
+        else if (format.isEmpty())
+            options.logFormat = logFormatForFileName(options.output);
+        else
+            return refuse(QStringLiteral("--format of measure is csv or jsonl"));
+        if (!parseLimit(parser.value(MinHeightOption), options.limits.minHeight, &reason)
+            || !parseLimit(parser.value(MinWidthOption), options.limits.minWidth, &reason)
+            || !parseLimit(parser.value(MinAmplitudeOption), options.limits.minAmplitude, &reason))
+            return refuse(reason);
+        options.limits.requireLock = parser.isSet(RequireLockOption);
+        break;
+    }
+    case Subcommand::Capture: {
+        const QString lower = options.output.toLower();
+        if (options.output.isEmpty())
+            return refuse(QStringLiteral("capture needs --output FILE (.bmp or .png)"));
+        if (lower.endsWith(QLatin1String(".bmp")))
+            options.captureFormat = CaptureFormat::Bitmap;
+        else if (lower.endsWith(QLatin1String(".png")))
+            options.captureFormat = CaptureFormat::Png;
+        else
+            return refuse(QStringLiteral("the capture file's name ends in .bmp or .png"));
+        break;
+    }
+    }
+    result.request = CliArguments::Request::Run;
+    return result;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "rules/delays.h"
+#include "io/linesettings.h"
+#include "rules/measurementrow.h"
+
+#include <QString>
+#include <QStringList>
+
+// What zentaval-cli was asked on its command line.
+
+enum class Subcommand { List, Measure, Capture };
+enum class ListFormat { Text, JsonLines };
+enum class CaptureFormat { Bitmap, Png };
+
+struct CliOptions
+{
+    Subcommand subcommand = Subcommand::List;
+    // The devices named; none means the system's serial ports are probed.
+    QStringList devices;
+    LineOverride lineOverride;
+    bool quiet = false;
+
+    ListFormat listFormat = ListFormat::Text;
+
+    int intervalMs = Delay::PollInterval;
+    int count = 0;         // rows; 0 until stopped
+    qint64 durationMs = 0; // 0: no end of its own
+    QString output;        // measure: empty for standard output; capture: the file
+    LogFormat logFormat = LogFormat::Csv;
+    MeasurementLimits limits;
+
+    CaptureFormat captureFormat = CaptureFormat::Bitmap;
+};
+
+struct CliArguments
+{
+    enum class Request { Run, Help, Version, UsageError };
+    Request request = Request::UsageError;
+    CliOptions options;
+    // The help text, the version line, or why the command line is refused.
+    QString text;
+};
+
+// Reads the arguments (the program's name first). Nothing is opened or
+// probed: the result says what to do, or why the command line is wrong.
+CliArguments parseCliArguments(const QStringList &arguments);
+
+// The shortest interval between two "read" commands, in milliseconds: the
+// window's, which the instrument is known to keep up with.
+constexpr int ShortestInterval = Delay::PollInterval;

@@ -1,0 +1,48 @@
+#include "cli/clicommand.h"
+
+#include "cli/capturecommand.h"
+#include "cli/listcommand.h"
+#include "cli/measurecommand.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
+{
+    switch (options.subcommand) {
+    case Subcommand::Measure:
+        return std::make_unique<MeasureCommand>(options);
+    case Subcommand::Capture:
+        return std::make_unique<CaptureCommand>(options);
+    case Subcommand::List:
+        break;
+    }
+    return std::make_unique<ListCommand>(options);
+}
+
+void printError(const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
+    std::fflush(stderr);
+}
+
+void printNote(const CliOptions &options, const QString &text)
+{
+    if (!options.quiet)
+        printError(text);
+}
+
+int firstInstrument(const QList<InstrumentProbe::Result> &results)
+{
+    for (qsizetype index = 0; index < results.size(); ++index) {
+        if (results.at(index).outcome == InstrumentProbe::Outcome::Instrument)
+            return int(index);
+    }
+    for (const InstrumentProbe::Result &result : results)
+        printError(probeProblem(result));
+    printError(QStringLiteral("no instrument found"));
+    return -1;
+}

@@ -1,0 +1,60 @@
+#include "cli/listcommand.h"
+
+#include "cli/exitstatus.h"
+#include "rules/identification.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+ListCommand::ListCommand(const CliOptions &options, QObject *parent)
+    : CliCommand(parent)
+    , m_options(options)
+    , m_ports({}, SystemSerialPorts::Enumeration::SystemAndExtra, options.lineOverride)
+    , m_probe(m_ports)
+{
+    connect(&m_probe, &InstrumentProbe::finished, this, &ListCommand::report);
+}
+
+void ListCommand::start()
+{
+    m_probe.start(portsToProbe(m_ports, m_options.devices));
+}
+
+void ListCommand::stop()
+{
+    emit finished(ExitStatus::NoInstrument);
+}
+
+void ListCommand::report()
+{
+    int found = 0;
+    for (const InstrumentProbe::Result &result : m_probe.results()) {
+        if (result.outcome == InstrumentProbe::Outcome::Instrument) {
+            const QByteArray line
+                = listLine(result.port.systemLocation,
+                           Identification::instrumentIdentification(result.answer), m_options.listFormat);
+            std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+            std::fflush(stdout);
+            ++found;
+        } else if (result.outcome == InstrumentProbe::Outcome::NoAnswer) {
+            printNote(m_options, probeProblem(result));
+        } else {
+            printError(probeProblem(result));
+        }
+    }
+    if (found == 0)
+        printError(QStringLiteral("no instrument found"));
+    emit finished(found > 0 ? ExitStatus::Done : ExitStatus::NoInstrument);
+}
+
+QByteArray listLine(const QString &device, const QString &identification, ListFormat format)
+{
+    if (format == ListFormat::JsonLines) {
+        const QJsonObject object {{QStringLiteral("device"), device},
+                                  {QStringLiteral("identification"), identification}};
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    }
+    return (device + QLatin1Char('\t') + identification).toUtf8() + '\n';
+}

@@ -1,0 +1,122 @@
+#include "io/measurementlog.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+// A comment holds one line: line breaks in instrument or system texts would
+// start lines the CSV reader takes for rows.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.trimmed();
+}
+
+QByteArray jsonObject(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+} // namespace
+
+QByteArray sessionText(const LogSession &session, LogFormat format)
+{
+    if (format == LogFormat::JsonLines) {
+        return jsonObject({{QStringLiteral("session"), logTime(session.start)},
+                           {QStringLiteral("program"), session.program},
+                           {QStringLiteral("version"), session.version},
+                           {QStringLiteral("identification"), session.identification},
+                           {QStringLiteral("device"), session.device},
+                           {QStringLiteral("line"), session.lineSettings}});
+    }
+    QString text = QStringLiteral("# %1 %2\n").arg(oneLine(session.program), oneLine(session.version));
+    text += QStringLiteral("# instrument %1\n").arg(oneLine(session.identification));
+    text += QStringLiteral("# device %1 %2\n").arg(oneLine(session.device), oneLine(session.lineSettings));
+    text += QStringLiteral("# started %1\n").arg(logTime(session.start));
+    return text.toUtf8() + csvHeader();
+}
+
+bool MeasurementLog::open(const QString &fileName, LogFormat format)
+{
+    close();
+    m_file.setFileName(fileName);
+    m_fileName = fileName;
+    m_format = format;
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_error.clear();
+    return true;
+}
+
+bool MeasurementLog::openStandardOutput(LogFormat format)
+{
+    close();
+    m_fileName = QStringLiteral("-");
+    m_format = format;
+    if (!m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_error.clear();
+    return true;
+}
+
+void MeasurementLog::close()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+bool MeasurementLog::writeSession(const LogSession &session)
+{
+    return writeLine(sessionText(session, m_format));
+}
+
+bool MeasurementLog::writeRow(const MeasurementRow &row)
+{
+    return writeLine(m_format == LogFormat::JsonLines ? jsonLine(row) : csvLine(row));
+}
+
+bool MeasurementLog::writeLost(const QDateTime &time, const QString &reason)
+{
+    return writeEvent("lost", time, reason);
+}
+
+bool MeasurementLog::writeConnected(const QDateTime &time, const QString &identification)
+{
+    return writeEvent("connected", time, identification);
+}
+
+bool MeasurementLog::writeEvent(const char *event, const QDateTime &time, const QString &detail)
+{
+    if (m_format == LogFormat::JsonLines) {
+        return writeLine(jsonObject({{QStringLiteral("event"), QLatin1String(event)},
+                                     {QStringLiteral("time"), logTime(time)},
+                                     {QStringLiteral("detail"), detail}}));
+    }
+    return writeLine(
+        QStringLiteral("# %1 %2 %3\n").arg(QLatin1String(event), logTime(time), oneLine(detail)).toUtf8());
+}
+
+bool MeasurementLog::writeLine(const QByteArray &line)
+{
+    if (!m_file.isOpen()) {
+        m_error = QStringLiteral("the log is not open");
+        return false;
+    }
+    // Unbuffered: the line is handed to the system at once. Standard output
+    // may be a pipe the caller reads line by line.
+    if (m_file.write(line) != line.size()) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    if (m_file.handle() == fileno(stdout))
+        std::fflush(stdout);
+    return true;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "rules/measurementrow.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+// Where a run of measurements came from, written before its rows.
+struct LogSession
+{
+    QString program; // "zentaval" or "zentaval-cli"
+    QString version;
+    QString identification; // the instrument's answer to "?\r\n", as its row shows it
+    QString device;
+    QString lineSettings; // such as "115200 8N1"
+    QDateTime start;
+};
+
+// A measurement log: CSV with "#" comment lines, or JSON Lines. The file is
+// appended to, never truncated, and every line reaches the file (or standard
+// output) as it is written, so that a run stopped at any moment keeps every
+// row before it.
+//
+// CSV: each session opens with comment lines ("# zentaval 1.0", "# instrument
+// ...", "# device ...", "# started ...") and the header row; "# lost ..." and
+// "# connected ..." lines mark the instrument going and coming back. JSON
+// Lines: the session is one object with "session", the events objects with
+// "event", the rows objects with the CSV's column names.
+class MeasurementLog
+{
+public:
+    MeasurementLog() = default;
+    MeasurementLog(const MeasurementLog &) = delete;
+    MeasurementLog &operator=(const MeasurementLog &) = delete;
+
+    // Opens the file for appending (made when missing) in `format`. False,
+    // with errorString(), when it cannot be opened.
+    bool open(const QString &fileName, LogFormat format);
+    // Writes to standard output instead of a file.
+    bool openStandardOutput(LogFormat format);
+    void close();
+    bool isOpen() const { return m_file.isOpen(); }
+    QString fileName() const { return m_fileName; }
+    LogFormat format() const { return m_format; }
+    // Why the last open or write failed.
+    QString errorString() const { return m_error; }
+
+    // Each returns false when the line could not be written whole.
+    bool writeSession(const LogSession &session);
+    bool writeRow(const MeasurementRow &row);
+    // "# lost <time> <detail>" and "# connected <time> <detail>".
+    bool writeLost(const QDateTime &time, const QString &reason);
+    bool writeConnected(const QDateTime &time, const QString &identification);
+
+private:
+    bool writeEvent(const char *event, const QDateTime &time, const QString &detail);
+    bool writeLine(const QByteArray &line);
+
+    QFile m_file;
+    QString m_fileName;
+    LogFormat m_format = LogFormat::Csv;
+    QString m_error;
+};
+
+// The comment block and header row of a CSV session, or its JSON Lines
+// object.
+QByteArray sessionText(const LogSession &session, LogFormat format);

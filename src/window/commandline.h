@@ -1,0 +1,32 @@
+#pragma once
+
+#include "io/linesettings.h"
+#include "rules/measurementrow.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What the program was asked on its command line.
+struct CommandLine
+{
+    enum class Request { Window, Help, Version };
+
+    Request request = Request::Window;
+    // Probed after the ports the system enumerates, in this order.
+    QStringList devicePaths;
+    LineOverride lineOverride;
+    // Every accepted reading is logged here (--log), appended to the file.
+    QString logFile;
+    MeasurementLimits limits;
+};
+
+// Reads arguments (the program's name first) with parser, which it sets up
+// with the program's options. Returns nothing on a bad command line, with the
+// reason in *error: an unknown option, a missing or bad value, or an argument
+// after "--" that reads as an option, which is never taken as a device path.
+// Asking for help or the version is not checked further.
+std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
+                                            QString *error);

@@ -1,0 +1,88 @@
+#include "window/commandline.h"
+#include "window/mainwindow.h"
+#include "io/serialports.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <memory>
+
+// Builds name the program's version from the project's; this is the project's
+// version for a build that does not.
+#ifndef ZENTAVAL_VERSION
+#define ZENTAVAL_VERSION "1.0"
+#endif
+
+namespace {
+
+// Help and the version are printed and end the program (exit status 0); a
+// bad command line is reported and ends it with status 2. Returns -1 when
+// the window is wanted.
+int answerWithoutWindow(QCommandLineParser &parser, const std::optional<CommandLine> &commandLine,
+                        const QString &error)
+{
+    if (!commandLine) {
+        const QByteArray name = QCoreApplication::applicationName().toLocal8Bit();
+        std::fprintf(stderr, "%s: %s\nTry \"%s --help\".\n", name.constData(), qPrintable(error),
+                     name.constData());
+        return 2;
+    }
+    if (commandLine->request == CommandLine::Request::Version)
+        parser.showVersion();
+    if (commandLine->request == CommandLine::Request::Help)
+        parser.showHelp(0);
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTAVAL_VERSION));
+
+    // Help, the version and bad values need no display, so they are answered
+    // before the window system is reached. An unknown option may be one of
+    // Qt's own (-platform, -style, -session...), which QApplication takes out
+    // of the arguments; the command line is read again once it has.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        QCommandLineParser parser;
+        QString error;
+        const std::optional<CommandLine> commandLine = parseCommandLine(parser, arguments, &error);
+        const bool answerNow = commandLine ? commandLine->request != CommandLine::Request::Window
+                                           : parser.unknownOptionNames().isEmpty();
+        if (answerNow) {
+            QCoreApplication application(argc, argv);
+            return answerWithoutWindow(parser, commandLine, error);
+        }
+    }
+
+    QApplication application(argc, argv);
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvane.Zentaval"));
+
+    QCommandLineParser parser;
+    QString error;
+    const std::optional<CommandLine> commandLine
+        = parseCommandLine(parser, QCoreApplication::arguments(), &error);
+    const int status = answerWithoutWindow(parser, commandLine, error);
+    if (status >= 0)
+        return status;
+
+    MainWindow window(std::make_unique<SystemSerialPorts>(
+        commandLine->devicePaths, SystemSerialPorts::Enumeration::SystemAndExtra, commandLine->lineOverride));
+    window.setMeasurementLimits(commandLine->limits);
+    if (!commandLine->logFile.isEmpty()) {
+        QString reason;
+        if (!window.startMeasurementLog(commandLine->logFile, &reason)) {
+            std::fprintf(stderr, "%s: the log %s cannot be opened: %s\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(commandLine->logFile),
+                         qPrintable(reason));
+            return 2;
+        }
+    }
+    window.show();
+    return application.exec();
+}

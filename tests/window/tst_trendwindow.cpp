@@ -1,0 +1,344 @@
+#include "eyepicture.h"
+#include "io/capturefile.h"
+#include "window/trendwindow.h"
+#include "windowharness.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace WindowHarness;
+
+namespace {
+
+// A reading at second `second` of the run.
+MeasurementRow reading(double second, double height, double width = 0.52, double amplitude = 380)
+{
+    MeasurementRow row;
+    row.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30), Qt::UTC).addMSecs(qint64(second * 1000));
+    row.elapsedSeconds = second;
+    row.lamp = LockLamp::Green;
+    row.quality = "12.5";
+    row.amplitude = QString::number(amplitude, 'f', 0);
+    row.eyeHeight = QString::number(height, 'f', 2);
+    row.eyeWidth = QString::number(width, 'f', 2);
+    row.rate = "9953.2";
+    return row;
+}
+
+// Opens the context menu as a right click on `widget` does; the menu shown, or null.
+QMenu *rightClick(QWidget *widget)
+{
+    const QPoint point(widget->width() / 2, widget->height() / 2);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, widget->mapToGlobal(point));
+    QApplication::sendEvent(widget, &event);
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+// Answers the next message box with OK and keeps its text.
+void answerMessageBox(QString *text, int triesLeft = 60)
+{
+    QTimer::singleShot(50, [text, triesLeft] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box && triesLeft > 0)
+            return answerMessageBox(text, triesLeft - 1);
+        if (!box)
+            return;
+        *text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+
+void saveScreenshot(const QImage &picture, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
+    QVERIFY(folder.isEmpty() || (QDir().mkpath(folder) && picture.save(QDir(folder).filePath(name))));
+}
+
+} // namespace
+
+class TestTrendWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void menuOpensOnRightClickButNotOnThePortList();
+    void pictureGoesToTheClipboardAndToFiles_data();
+    void pictureGoesToTheClipboardAndToFiles();
+    void failedSaveSaysSo();
+    void trendOpensRaisesAndFollowsTheInstrument();
+    void limitsLatchResetAndExport();
+    void logStartsAndStops();
+
+private:
+    void activate(QWidget *widget)
+    {
+        widget->show();
+        widget->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(widget));
+    }
+    void choose(const char *actionName, bool fromMenu)
+    {
+        auto *action = m_window->findChild<QAction *>(actionName);
+        if (!fromMenu) {
+            activate(m_window.get());
+            return QTest::keySequence(m_window.get(), action->shortcut());
+        }
+        QMenu *menu = rightClick(m_window->form()->EyePlot);
+        QVERIFY(menu);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    }
+    static QList<TrendWindow *> trendWindows()
+    {
+        QList<TrendWindow *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *trend = qobject_cast<TrendWindow *>(widget))
+                found << trend;
+        return found;
+    }
+    static TrendWindow *trend() { return trendWindows().value(0); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SimulatedInstrument> m_instrument;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestTrendWindow::init()
+{
+    m_window.reset(); // the old window goes before its instrument
+    m_window = makeWindow({});
+    activate(m_window.get());
+}
+
+void TestTrendWindow::menuOpensOnRightClickButNotOnThePortList()
+{
+    MainWindowUi *ui = m_window->form();
+    for (QWidget *widget : QList<QWidget *> {ui->EyePlot, ui->ScanBtn, ui->QFactorLabel, ui->HeightLabel,
+                                             ui->ScanProgressBar, ui->centralWidget}) {
+        QMenu *menu = rightClick(widget);
+        QVERIFY2(menu, qPrintable(widget->objectName()));
+        QStringList entries;
+        for (QAction *action : menu->actions())
+            entries << action->text() + " " + action->shortcut().toString();
+        QCOMPARE(entries,
+                 QStringList({"Trend Ctrl+T", "Copy Picture Ctrl+C", "Save Picture As... Ctrl+Shift+S",
+                              "Log Measurements... Ctrl+L"}));
+        menu->hide();
+    }
+    QVERIFY(!rightClick(ui->PortSelBox));
+    ui->PortSelBox->setEnabled(true);
+    QVERIFY(!rightClick(ui->PortSelBox));
+    // Nothing of the form moved.
+    QCOMPARE(ui->EyePlot->geometry(), QRect(10, 10, 478, 508));
+    QCOMPARE(m_window->size(), QSize(726, 547));
+
+    QMenu *menu = rightClick(ui->EyePlot);
+    const QPoint at = m_window->mapFromGlobal(menu->pos());
+    QImage picture = m_window->grab().toImage();
+    QPainter(&picture).drawPixmap(at, menu->grab());
+    saveScreenshot(picture, "menu.png");
+    menu->hide();
+}
+
+void TestTrendWindow::pictureGoesToTheClipboardAndToFiles_data()
+{
+    QTest::addColumn<bool>("fromMenu");
+    QTest::addColumn<QString>("fileName"); // empty: to the clipboard
+    QTest::addColumn<QByteArray>("format");
+
+    QTest::newRow("Copy Picture") << true << QString() << QByteArray();
+    QTest::newRow("Ctrl+C") << false << QString() << QByteArray();
+    QTest::newRow("Save Picture As... PNG") << true << "menu.png" << QByteArray("png");
+    QTest::newRow("Ctrl+Shift+S, no extension: PNG") << false << "plain" << QByteArray("png");
+    QTest::newRow("Ctrl+Shift+S, BMP") << false << "eye.bmp" << QByteArray("bmp");
+    QTest::newRow("Ctrl+Shift+S, JPEG") << false << "eye.jpeg" << QByteArray("jpeg");
+}
+
+void TestTrendWindow::pictureGoesToTheClipboardAndToFiles()
+{
+    QFETCH(bool, fromMenu);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, format);
+
+    // A capture shown as a Capturing pass shows it.
+    static quint32 seed = 1;
+    const QImage shown = Capture::shownPicture(QImage::fromData(EyePicture::captureBitmap(++seed)));
+    m_window->form()->EyePlot->setPixmap(QPixmap::fromImage(shown));
+    QCOMPARE(shown.size(), QSize(239, 254));
+
+    QImage got;
+    if (fileName.isEmpty()) {
+        QGuiApplication::clipboard()->clear();
+        choose("copyPictureAction", fromMenu);
+        got = QGuiApplication::clipboard()->image();
+    } else {
+        const QString path = m_dir.filePath(fileName);
+        answerSaveDialog(path);
+        choose("savePictureAction", fromMenu);
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), format);
+        got = reader.read();
+    }
+    QCOMPARE(got.size(), shown.size());
+    if (format == "jpeg") // lossy: close to the picture, pixel by pixel
+        QVERIFY(qAbs(qGray(got.pixel(120, 127)) - qGray(shown.pixel(120, 127))) < 40);
+    else
+        QCOMPARE(got.convertToFormat(QImage::Format_RGB32), shown.convertToFormat(QImage::Format_RGB32));
+}
+
+void TestTrendWindow::failedSaveSaysSo()
+{
+    // Nobody can create files in /proc, not even root.
+    QString said;
+    answerSaveDialog("/proc/zentaval-eye.png");
+    answerMessageBox(&said);
+    choose("savePictureAction", false);
+    QVERIFY2(said.contains("could not be saved to /proc/zentaval-eye.png"), qPrintable(said));
+}
+
+void TestTrendWindow::trendOpensRaisesAndFollowsTheInstrument()
+{
+    // Limits from the command line: no eye is 2 UI high.
+    MeasurementLimits limits;
+    limits.minHeight = 2;
+    m_window.reset();
+    m_instrument = std::make_unique<SimulatedInstrument>();
+    m_window = makeWindow({m_instrument->devicePath()});
+    m_window->setMeasurementLimits(limits);
+    activate(m_window.get());
+    QVERIFY(connectTo(*m_window));
+
+    choose("trendAction", false);
+    TrendWindow *window = trend();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QString("Zentaval Trend"));
+    QCOMPARE(window->findChild<QLineEdit *>("minHeight")->text(), QString("2"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->history().size() >= 2, 3000);
+    const MeasurementRow first = window->history().row(0);
+    const MeasurementRow last = window->history().row(window->history().size() - 1);
+    QCOMPARE(m_window->form()->HeightLabel->text(), "Height: " + last.eyeHeight + " UI");
+    QCOMPARE(window->findChild<QLabel *>("indicator")->text(), QString("FAIL"));
+    QCOMPARE(window->latch().firstMiss(), first.time);
+
+    // Asked again, the one window comes to the front.
+    activate(m_window.get());
+    choose("trendAction", true);
+    QTRY_VERIFY(window->isActiveWindow());
+    QCOMPARE(trendWindows().size(), 1);
+
+    // Closing the main window ends the program, the trend window open or not.
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, m_window.get(), &QWidget::close);
+    QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(lastClosed.size(), 1);
+}
+
+void TestTrendWindow::limitsLatchResetAndExport()
+{
+    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+    choose("trendAction", false);
+    TrendWindow *window = trend();
+    QVERIFY(window);
+    auto *minHeight = window->findChild<QLineEdit *>("minHeight");
+    minHeight->setText("0.4");
+    emit minHeight->editingFinished();
+    auto *minWidth = window->findChild<QLineEdit *>("minWidth");
+    minWidth->setText("half");
+    emit minWidth->editingFinished();
+    QCOMPARE(window->limits().minHeight, 0.4);
+    QVERIFY(!window->limits().minWidth);
+    auto *indicator = window->findChild<QLabel *>("indicator");
+    QCOMPARE(indicator->text(), QString("PASS"));
+
+    // A brief dip at 2 s, a loss, the same instrument back, another one.
+    const QList<MeasurementRow> rows {reading(0, 0.45), reading(1, 0.44), reading(2, 0.38, 0.5, 300),
+                                      reading(3, 0.47)};
+    for (const MeasurementRow &row : rows)
+        emit m_window->measurementAccepted(row);
+    emit m_window->instrumentWentAway("pulled");
+    QVERIFY(window->findChild<QLabel *>("source")->text().endsWith(": pulled"));
+    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1");
+    emit m_window->measurementAccepted(reading(60, 0.46));
+    QCOMPARE(indicator->text(), QString("FAIL"));
+    QCOMPARE(window->latch().firstMiss(), rows.at(2).time);
+    QCOMPARE(window->history().lineStarts(), std::vector<qsizetype> {4});
+    QCOMPARE(window->findChild<QLabel *>("heightMin")->text(), QString("0.38"));
+    QCOMPARE(window->findChild<QLabel *>("heightMean")->text(), QString("0.440"));
+    QCOMPARE(window->findChild<QLabel *>("amplitudeCount")->text(), QString("5"));
+    const QString exported = m_dir.filePath("trend.csv");
+    answerSaveDialog(exported);
+    QTest::mouseClick(window->findChild<QPushButton *>("exportButton"), Qt::LeftButton);
+    const QList<QByteArray> lines = fileBytes(exported).split('\n');
+    QVERIFY(lines.at(0).startsWith("# trend export ") && lines.at(0).contains("min height 0.4 UI"));
+    QCOMPARE(lines.at(2), QByteArray("# instrument Model 731942K S/N 20431 FW 1.07"));
+    const qsizetype header = lines.indexOf(csvHeader().trimmed());
+    QVERIFY(header > 0);
+    QCOMPARE(lines.mid(header + 1, 3),
+             QList<QByteArray>({csvLine(rows.at(0)).trimmed(), csvLine(rows.at(1)).trimmed(),
+                                csvLine(reading(2, 0.38, 0.5, 300)).replace(",1\n", ",0").trimmed()}));
+    QCOMPARE(lines.size(), header + 1 + 5 + 1);
+
+    // An hour more for the picture: drift, noise, a dip and a loss.
+    minWidth->setText("0.45");
+    emit minWidth->editingFinished();
+    QRandomGenerator random(7);
+    for (int i = 0; i < 7200; ++i) {
+        if (i == 4000) {
+            emit m_window->instrumentWentAway("pulled");
+            emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+        }
+        const double second = 100 + i * 0.5 + (i >= 4000 ? 300 : 0);
+        const double dip = i > 2500 && i < 2506 ? 0.06 : 0;
+        emit m_window->measurementAccepted(
+            reading(second, 0.45 + 0.02 * std::sin(second / 600) - dip + 0.01 * random.generateDouble(),
+                    0.53 + 0.01 * random.generateDouble(),
+                    380 + 8 * std::sin(second / 900) + 4 * random.generateDouble()));
+    }
+    window->resize(1000, 480);
+    saveScreenshot(window->grab().toImage(), "trend-window.png");
+
+    QTest::mouseClick(window->findChild<QPushButton *>("resetButton"), Qt::LeftButton);
+    QCOMPARE(indicator->text(), QString("PASS"));
+    QVERIFY(window->history().isEmpty());
+    QCOMPARE(window->findChild<QLabel *>("heightCount")->text(), QString("0"));
+    emit m_window->measurementAccepted(reading(61, 0.46));
+    emit m_window->instrumentConnected("Model 731942K S/N 99999 FW 1.07", "/dev/ttyUSB0");
+    QVERIFY(window->history().isEmpty());
+}
+
+void TestTrendWindow::logStartsAndStops()
+{
+    QAction *entry = m_window->findChild<QAction *>("logAction");
+    const QString log = m_dir.filePath("log.csv");
+    answerSaveDialog(log);
+    choose("logAction", false);
+    QCOMPARE(m_window->measurementLogFile(), log);
+    QCOMPARE(entry->text(), QString("Stop Logging (log.csv)"));
+    emit m_window->measurementAccepted(reading(0, 0.45));
+    QVERIFY(fileBytes(log).endsWith(csvLine(reading(0, 0.45))));
+
+    choose("logAction", true);
+    QVERIFY(m_window->measurementLogFile().isEmpty());
+    QCOMPARE(entry->text(), QString("Log Measurements..."));
+    const QByteArray written = fileBytes(log);
+    emit m_window->measurementAccepted(reading(1, 0.45));
+    QCOMPARE(fileBytes(log), written);
+
+    QString said;
+    answerSaveDialog("/proc/zentaval-log.csv");
+    answerMessageBox(&said);
+    choose("logAction", false);
+    QVERIFY2(said.contains("/proc/zentaval-log.csv cannot be opened"), qPrintable(said));
+    QCOMPARE(entry->text(), QString("Log Measurements..."));
+}
+
+QTEST_MAIN(TestTrendWindow)
+#include "tst_trendwindow.moc"
