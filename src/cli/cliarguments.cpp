@@ -20,6 +20,8 @@ const QString MinHeightOption = QStringLiteral("min-height");
 const QString MinWidthOption = QStringLiteral("min-width");
 const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
 const QString RequireLockOption = QStringLiteral("require-lock");
+const QString MaxChangedOption = QStringLiteral("max-changed");
+const QString MinOpenOption = QStringLiteral("min-open");
 
 // The longest interval and run: a day.
 constexpr qint64 LongestMs = 24LL * 3600 * 1000;
@@ -38,7 +40,16 @@ Commands:
           amplitude_mv, eye_height_ui, eye_width_ui, rate_mbps, pass.
   capture --output FILE [DEVICE]
           Captures the eye diagram into FILE: .bmp for the instrument's bitmap
-          byte for byte, .png for the picture as the window shows it.
+          byte for byte, .png for the picture as the window shows it (with the
+          instrument, device, time and reading as PNG text entries).
+  compare [--max-changed PCT] [--min-open PCT] [--output DIFF.png]
+          [--format text|jsonl] REFERENCE CURRENT
+          Compares two capture pictures (the instrument's .bmp, or a .png the
+          window or capture saved): the eye opening of each (the largest black
+          region enclosed by traces) in pixels, the open change in % and the
+          share of pixels whose occupancy changed in %. --output writes the
+          difference: red where only CURRENT has traces, blue where only
+          REFERENCE has, grey where both have.
 
 Without DEVICE the system's serial ports are probed and the first instrument
 that answers is used. Ports keep the line settings the system holds for them
@@ -47,8 +58,10 @@ that answers is used. Ports keep the line settings the system holds for them
 const char ExitStatuses[] = R"(
 Exit status:
   0  done (every limit met)
-  1  a reading missed a limit (its row has pass 0)
-  2  a usage error (said on standard error)
+  1  a reading missed a limit (its row has pass 0), or compare missed
+     --max-changed or --min-open
+  2  a usage error, or a compare file that is no capture picture (said on
+     standard error)
   3  no instrument: none found, busy, no answer, no reading, or lost at the end
   4  capture incomplete: the file holds what arrived
   5  a file could not be written (an unusable capture template included)
@@ -82,8 +95,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("FRAME")},
         {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
         {FormatOption,
-         QStringLiteral("list: text or jsonl (default text). measure: csv or jsonl (default jsonl for "
-                        "an output ending in .jsonl or .json, else csv)."),
+         QStringLiteral("list and compare: text or jsonl (default text). measure: csv or jsonl "
+                        "(default jsonl for an output ending in .jsonl or .json, else csv)."),
          QStringLiteral("FORMAT")},
         {IntervalOption,
          QStringLiteral("measure: milliseconds from one \"read\" to the next, %1 or more (default %1).")
@@ -94,7 +107,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {DurationOption, QStringLiteral("measure: stop after this many seconds."), QStringLiteral("SECONDS")},
         {OutputOption,
          QStringLiteral("measure: append the rows to FILE (default standard output). capture: the "
-                        "capture file, .bmp or .png (required)."),
+                        "capture file, .bmp or .png (required). compare: the difference picture, .png."),
          QStringLiteral("FILE")},
         {MinHeightOption, QStringLiteral("measure: lowest eye height in UI a reading may show."),
          QStringLiteral("UI")},
@@ -103,9 +116,15 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {MinAmplitudeOption, QStringLiteral("measure: lowest amplitude in mV a reading may show."),
          QStringLiteral("MV")},
         {RequireLockOption, QStringLiteral("measure: a reading must show the green lock lamp.")},
+        {MaxChangedOption,
+         QStringLiteral("compare: fail when more than PCT % of the pixels changed occupancy."),
+         QStringLiteral("PCT")},
+        {MinOpenOption,
+         QStringLiteral("compare: fail when the current open area is below PCT % of the reference's."),
+         QStringLiteral("PCT")},
     });
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure or capture."),
-                                 QStringLiteral("list|measure|capture"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure, capture or compare."),
+                                 QStringLiteral("list|measure|capture|compare"));
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
                                  QStringLiteral("[DEVICE...]"));
@@ -132,7 +151,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
 
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return refuse(QStringLiteral("name a command: list, measure or capture"));
+        return refuse(QStringLiteral("name a command: list, measure, capture or compare"));
     CliOptions &options = result.options;
     const QString command = positional.takeFirst();
     if (command == QLatin1String("list"))
@@ -141,36 +160,50 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.subcommand = Subcommand::Measure;
     else if (command == QLatin1String("capture"))
         options.subcommand = Subcommand::Capture;
+    else if (command == QLatin1String("compare"))
+        options.subcommand = Subcommand::Compare;
     else
-        return refuse(QStringLiteral("\"%1\" is no command: list, measure or capture").arg(command));
+        return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture or compare").arg(command));
 
     const QList<OptionUse> uses {
-        {FormatOption, {Subcommand::List, Subcommand::Measure}},
+        {FormatOption, {Subcommand::List, Subcommand::Measure, Subcommand::Compare}},
+        {BaudOption, {Subcommand::List, Subcommand::Measure, Subcommand::Capture}},
+        {LineOption, {Subcommand::List, Subcommand::Measure, Subcommand::Capture}},
         {IntervalOption, {Subcommand::Measure}},
         {CountOption, {Subcommand::Measure}},
         {DurationOption, {Subcommand::Measure}},
-        {OutputOption, {Subcommand::Measure, Subcommand::Capture}},
+        {OutputOption, {Subcommand::Measure, Subcommand::Capture, Subcommand::Compare}},
         {MinHeightOption, {Subcommand::Measure}},
         {MinWidthOption, {Subcommand::Measure}},
         {MinAmplitudeOption, {Subcommand::Measure}},
         {RequireLockOption, {Subcommand::Measure}},
+        {MaxChangedOption, {Subcommand::Compare}},
+        {MinOpenOption, {Subcommand::Compare}},
     };
     for (const OptionUse &use : uses) {
         if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
             return refuse(QStringLiteral("--%1 is no option of %2").arg(use.option, command));
     }
 
+    const bool takesFiles = options.subcommand == Subcommand::Compare;
     for (const QString &path : std::as_const(positional)) {
         if (path.isEmpty())
-            return refuse(QStringLiteral("an empty device path"));
+            return refuse(takesFiles ? QStringLiteral("an empty file name") : QStringLiteral("an empty device path"));
         if (path.startsWith(QLatin1Char('-')))
-            return refuse(QStringLiteral("\"%1\" reads as an option, not a device path (write ./%1 for a "
+            return refuse(QStringLiteral("\"%1\" reads as an option, not a %2 (write ./%1 for a "
                                          "file of that name)")
-                              .arg(path));
+                              .arg(path, takesFiles ? QStringLiteral("file name") : QStringLiteral("device path")));
     }
-    if (options.subcommand != Subcommand::List && positional.size() > 1)
-        return refuse(QStringLiteral("%1 takes one device").arg(command));
-    options.devices = positional;
+    if (takesFiles) {
+        if (positional.size() != 2)
+            return refuse(QStringLiteral("compare takes two pictures: REFERENCE CURRENT"));
+        options.referencePicture = positional.at(0);
+        options.currentPicture = positional.at(1);
+    } else {
+        if (options.subcommand != Subcommand::List && positional.size() > 1)
+            return refuse(QStringLiteral("%1 takes one device").arg(command));
+        options.devices = positional;
+    }
 
     QString reason;
     if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), options.lineOverride, &reason))
@@ -235,6 +268,29 @@ CliArguments parseCliArguments(const QStringList &arguments)
             options.captureFormat = CaptureFormat::Png;
         else
             return refuse(QStringLiteral("the capture file's name ends in .bmp or .png"));
+        break;
+    }
+    case Subcommand::Compare: {
+        if (format == QLatin1String("jsonl"))
+            options.compareFormat = CompareFormat::JsonLines;
+        else if (!format.isEmpty() && format != QLatin1String("text"))
+            return refuse(QStringLiteral("--format of compare is text or jsonl"));
+        if (!options.output.isEmpty() && !options.output.toLower().endsWith(QLatin1String(".png")))
+            return refuse(QStringLiteral("the difference picture's name ends in .png"));
+        const auto readPercent = [&](const QString &option, std::optional<double> &limit) {
+            if (!parser.isSet(option))
+                return true;
+            bool ok = false;
+            const double value = parser.value(option).toDouble(&ok);
+            if (!ok || !std::isfinite(value) || value < 0)
+                return false;
+            limit = value;
+            return true;
+        };
+        if (!readPercent(MaxChangedOption, options.maxChangedPercent))
+            return refuse(QStringLiteral("--max-changed is a percentage of 0 or more"));
+        if (!readPercent(MinOpenOption, options.minOpenPercent))
+            return refuse(QStringLiteral("--min-open is a percentage of 0 or more"));
         break;
     }
     }

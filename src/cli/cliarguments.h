@@ -7,11 +7,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // What zentaval-cli was asked on its command line.
 
-enum class Subcommand { List, Measure, Capture };
+enum class Subcommand { List, Measure, Capture, Compare };
 enum class ListFormat { Text, JsonLines };
 enum class CaptureFormat { Bitmap, Png };
+enum class CompareFormat { Text, JsonLines };
 
 struct CliOptions
 {
@@ -31,6 +34,14 @@ struct CliOptions
     MeasurementLimits limits;
 
     CaptureFormat captureFormat = CaptureFormat::Bitmap;
+
+    // compare: the two picture files, the limits in %, and the report's form;
+    // `output` is the difference picture, or empty for none.
+    QString referencePicture;
+    QString currentPicture;
+    std::optional<double> maxChangedPercent;
+    std::optional<double> minOpenPercent;
+    CompareFormat compareFormat = CompareFormat::Text;
 };
 
 struct CliArguments

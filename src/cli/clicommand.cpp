@@ -1,6 +1,7 @@
 #include "cli/clicommand.h"
 
 #include "cli/capturecommand.h"
+#include "cli/comparecommand.h"
 #include "cli/listcommand.h"
 #include "cli/measurecommand.h"
 
@@ -15,6 +16,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
         return std::make_unique<MeasureCommand>(options);
     case Subcommand::Capture:
         return std::make_unique<CaptureCommand>(options);
+    case Subcommand::Compare:
+        return std::make_unique<CompareCommand>(options);
     case Subcommand::List:
         break;
     }

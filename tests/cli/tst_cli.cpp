@@ -1,8 +1,11 @@
 #include "io/capturefile.h"
+#include "io/picturefile.h"
 #include "simulatedinstrument.h"
 #include "windowharness.h"
 
+#include <QImage>
 #include <QJsonDocument>
+#include <QPainter>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -96,6 +99,19 @@ QList<QStringList> rows(const QByteArray &log)
     return result;
 }
 
+// An eye as the window shows it (239 x 254): black, with a ring of traces
+// one pixel wide around a black rectangle of `width` x `height` pixels whose
+// top left corner is at (70, 97).
+QImage ringedEye(int width, int height)
+{
+    QImage picture(239, 254, QImage::Format_RGB888);
+    picture.fill(Qt::black);
+    QPainter painter(&picture);
+    painter.setPen(QColor(60, 200, 90));
+    painter.drawRect(69, 96, width + 1, height + 1);
+    return picture;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -117,6 +133,9 @@ private slots:
     void incompleteCapture();
     void fileProblems_data();
     void fileProblems();
+    void compare_data();
+    void compare();
+    void compareWritesTheDifference();
 
 private:
     QTemporaryDir m_dir;
@@ -134,6 +153,7 @@ void TestCli::commandLine_data()
                              "measure",      "capture"};
     for (int status = 0; status <= 5; ++status)
         everyOption << QString::number(status) + "  ";
+    everyOption << "compare" << "--max-changed" << "--min-open";
     QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption.join('|');
     QTest::newRow("version") << QStringList {"--version"} << 0 << "zentaval-cli 1.0\n";
     QTest::newRow("no command") << QStringList {} << 2 << "name a command";
@@ -149,6 +169,17 @@ void TestCli::commandLine_data()
     QTest::newRow("capture without file") << QStringList {"capture"} << 2 << "--output";
     QTest::newRow("capture into a jpeg")
         << QStringList {"capture", "--output", "a.jpg"} << 2 << ".bmp or .png";
+    QTest::newRow("compare with one picture") << QStringList {"compare", "a.png"} << 2 << "two pictures";
+    QTest::newRow("compare with three pictures")
+        << QStringList {"compare", "a.png", "b.png", "c.png"} << 2 << "two pictures";
+    QTest::newRow("compare with a negative limit")
+        << QStringList {"compare", "--min-open", "-5", "a.png", "b.png"} << 2 << "--min-open";
+    QTest::newRow("compare with a limit that is no number")
+        << QStringList {"compare", "--max-changed", "some", "a.png", "b.png"} << 2 << "--max-changed";
+    QTest::newRow("compare into a bitmap")
+        << QStringList {"compare", "--output", "d.bmp", "a.png", "b.png"} << 2 << ".png";
+    QTest::newRow("limit of compare given to measure")
+        << QStringList {"measure", "--max-changed", "3"} << 2 << "--max-changed is no option of measure";
 }
 
 void TestCli::commandLine()
@@ -467,6 +498,122 @@ void TestCli::fileProblems()
     QVERIFY(!cli.err().isEmpty());
     QVERIFY(!QFile::exists(QDir(folder).filePath(arguments.at(2))));
     QCOMPARE(simulated->received().contains("SCAN"), false);
+}
+
+void TestCli::compare_data()
+{
+    QTest::addColumn<QString>("reference");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QString>("said");
+
+    // 6000 px open; 5400 px open, its ring's bottom 6 rows higher: 212 of
+    // the 60,706 pixels change, 0.35 %.
+    const QString sameText = "reference open area: 6000 px\ncurrent open area: 6000 px\n"
+                             "open change: 0.00 %\nchanged: 0.00 %\n";
+    const QString closingText = "reference open area: 6000 px\ncurrent open area: 5400 px\n"
+                                "open change: -10.00 %\nchanged: 0.35 %\n";
+    const QString closingJson
+        = "{\"reference_open_px\":6000,\"current_open_px\":5400,\"open_change_pct\":-10.00,\"changed_pct\":0.35}\n";
+    QTest::newRow("the same picture") << "eye.png" << "eye.png" << QStringList {} << 0 << sameText << "";
+    QTest::newRow("the captured bitmap against its picture")
+        << "eye.bmp" << "eye.png" << QStringList {"--max-changed", "0", "--min-open", "100"} << 0 << sameText
+        << "";
+    QTest::newRow("a closing eye, no limits") << "eye.png" << "closing.png" << QStringList {} << 0 << closingText
+                                              << "";
+    QTest::newRow("a closing eye, as JSON") << "eye.bmp" << "closing.png" << QStringList {"--format", "jsonl"}
+                                            << 0 << closingJson << "";
+    QTest::newRow("open area at its limit")
+        << "eye.png" << "closing.png" << QStringList {"--min-open", "90"} << 0 << closingText << "";
+    QTest::newRow("open area below its limit")
+        << "eye.png" << "closing.png" << QStringList {"--min-open", "90.1"} << 1 << closingText
+        << "current open area of 5400 px is below --min-open 90.1 % of the reference's 6000 px";
+    QTest::newRow("changes within their limit")
+        << "eye.png" << "closing.png" << QStringList {"--max-changed", "0.35"} << 0 << closingText << "";
+    QTest::newRow("changes beyond their limit")
+        << "eye.png" << "closing.png" << QStringList {"--max-changed", "0.34", "--min-open", "50"} << 1
+        << closingText << "0.35 % of the pixels changed, more than --max-changed 0.34 %";
+    QTest::newRow("reference without an opening")
+        << "blank.bmp" << "eye.png" << QStringList {"--format", "jsonl", "--min-open", "100"} << 0
+        << "{\"reference_open_px\":0,\"current_open_px\":6000,\"open_change_pct\":null,\"changed_pct\":0.53}\n"
+        << "";
+    QTest::newRow("reference is no picture")
+        << "notes.txt" << "eye.png" << QStringList {} << 2 << "" << "notes.txt is no picture";
+    QTest::newRow("current is a picture of another size")
+        << "eye.png" << "small.png" << QStringList {} << 2 << "" << "small.png is no capture picture";
+    QTest::newRow("a PNG the size of the instrument's bitmap")
+        << "eye.png" << "unturned.png" << QStringList {} << 2 << "" << "unturned.png is no capture picture";
+    QTest::newRow("a missing file") << "eye.png" << "gone.png" << QStringList {} << 2 << "" << "gone.png cannot be read";
+}
+
+void TestCli::compare()
+{
+    QFETCH(QString, reference);
+    QFETCH(QString, current);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QString, printed);
+    QFETCH(QString, said);
+
+    const QDir folder(m_dir.filePath("compare"));
+    QVERIFY(QDir().mkpath(folder.path()));
+    const QImage eye = ringedEye(100, 60);
+    QVERIFY(eye.save(folder.filePath("eye.png")));
+    // As the instrument sends it: turned back a quarter turn, 24 bits.
+    QVERIFY(eye.transformed(QTransform().rotate(-90)).save(folder.filePath("eye.bmp")));
+    QVERIFY(ringedEye(100, 54).save(folder.filePath("closing.png")));
+    QVERIFY(ringedEye(100, 54).transformed(QTransform().rotate(-90)).save(folder.filePath("unturned.png")));
+    QVERIFY(eye.scaled(120, 127).save(folder.filePath("small.png")));
+    QVERIFY(QFile::copy(Capture::templateFileName(), folder.filePath("blank.bmp"))
+            || QFile::exists(folder.filePath("blank.bmp")));
+    QFile notes(folder.filePath("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no picture\n") > 0);
+    notes.close();
+
+    Cli cli(options + QStringList {"compare", folder.filePath(reference), folder.filePath(current)});
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), status);
+    QCOMPARE(QString::fromLatin1(cli.out()), printed);
+    if (said.isEmpty())
+        QCOMPARE(cli.err(), QByteArray());
+    else
+        QVERIFY2(cli.err().contains(said.toLatin1()), cli.err().constData());
+}
+
+void TestCli::compareWritesTheDifference()
+{
+    const QDir folder(m_dir.filePath("difference"));
+    QVERIFY(QDir().mkpath(folder.path()));
+    QVERIFY(ringedEye(100, 60).save(folder.filePath("eye.png")));
+    QVERIFY(ringedEye(100, 54).save(folder.filePath("closing.png")));
+    const QString output = folder.filePath("difference.png");
+    Cli cli({"compare", "--output", output, folder.filePath("eye.png"), folder.filePath("closing.png")});
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), 0);
+
+    const QImage difference(output);
+    QCOMPARE(difference.size(), QSize(239, 254));
+    QCOMPARE(difference.pixelColor(100, 96), QColor(128, 128, 128)); // the top of both rings
+    QCOMPARE(difference.pixelColor(100, 151), QColor(230, 0, 0));    // the current ring's bottom
+    QCOMPARE(difference.pixelColor(100, 157), QColor(0, 0, 230));    // the reference ring's bottom
+    QCOMPARE(difference.pixelColor(100, 120), QColor(0, 0, 0));      // open in both
+    int changed = 0;
+    for (int y = 0; y < difference.height(); ++y) {
+        for (int x = 0; x < difference.width(); ++x) {
+            const QColor colour = difference.pixelColor(x, y);
+            changed += colour == QColor(230, 0, 0) || colour == QColor(0, 0, 230);
+        }
+    }
+    QCOMPARE(changed, 212);
+
+    // A difference that cannot be written says so, after the figures.
+    Cli nowhere({"compare", "--output", folder.filePath("no-such-folder/d.png"), folder.filePath("eye.png"),
+                 folder.filePath("closing.png")});
+    QVERIFY(nowhere.finish());
+    QCOMPARE(nowhere.status(), 5);
+    QVERIFY(nowhere.err().contains("could not be written"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,168 @@
+#include "io/picturefile.h"
+
+#include "io/capturefile.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <cstring>
+
+namespace PictureFile {
+
+namespace {
+
+// The width and height of the instrument's bitmap; shown turned.
+constexpr int CaptureWidth = 254;
+constexpr int CaptureHeight = 239;
+
+const QStringList ReadingColumns {
+    QStringLiteral("time"),         QStringLiteral("elapsed_s"),     QStringLiteral("lamp"),
+    QStringLiteral("quality_pct"),  QStringLiteral("amplitude_mv"),  QStringLiteral("eye_height_ui"),
+    QStringLiteral("eye_width_ui"), QStringLiteral("rate_mbps"),
+};
+
+QStringList knownKeys()
+{
+    return QStringList {QStringLiteral("Software"), QStringLiteral("Instrument"), QStringLiteral("Device"),
+                        QStringLiteral("Time")}
+    + ReadingColumns + QStringList {QStringLiteral("limits"), QStringLiteral("pass")};
+}
+
+} // namespace
+
+QString describeLimits(const MeasurementLimits &limits)
+{
+    QStringList parts;
+    const auto atLeast = [&parts](const char *column, const std::optional<double> &limit) {
+        if (limit)
+            parts << QStringLiteral("%1>=%2").arg(QLatin1String(column)).arg(*limit);
+    };
+    atLeast("eye_height_ui", limits.minHeight);
+    atLeast("eye_width_ui", limits.minWidth);
+    atLeast("amplitude_mv", limits.minAmplitude);
+    if (limits.requireLock)
+        parts << QStringLiteral("lamp=green");
+    return parts.join(QLatin1Char(' '));
+}
+
+TextEntries contextEntries(const PictureContext &context)
+{
+    TextEntries entries;
+    const auto add = [&entries](const QString &key, const QString &value) {
+        if (!value.isEmpty())
+            entries.append({key, value});
+    };
+    add(QStringLiteral("Software"), context.software);
+    add(QStringLiteral("Instrument"), context.identification);
+    add(QStringLiteral("Device"), context.device);
+    if (context.time.isValid())
+        add(QStringLiteral("Time"), logTime(context.time));
+    if (context.reading) {
+        // The very cells the log writes for this reading.
+        const QStringList cells = QString::fromLatin1(csvLine(*context.reading)).trimmed().split(QLatin1Char(','));
+        for (qsizetype column = 0; column < ReadingColumns.size() && column < cells.size(); ++column)
+            add(ReadingColumns.at(column), cells.at(column));
+    }
+    if (context.limits.any()) {
+        add(QStringLiteral("limits"), describeLimits(context.limits));
+        if (context.reading)
+            add(QStringLiteral("pass"), meetsLimits(*context.reading, context.limits) ? QStringLiteral("1")
+                                                                                    : QStringLiteral("0"));
+    }
+    return entries;
+}
+
+bool savePng(const QImage &picture, const QString &fileName, const PictureContext &context, QString *error)
+{
+    QImage withText = picture;
+    for (const auto &[key, value] : contextEntries(context))
+        withText.setText(key, value);
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    QImageWriter writer(&file, "PNG");
+    if (!writer.write(withText))
+        return fail(writer.errorString());
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+LoadedPicture loadCapturePicture(const QString &fileName)
+{
+    LoadedPicture loaded;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        loaded.error = QStringLiteral("%1 cannot be read: %2").arg(fileName, file.errorString());
+        return loaded;
+    }
+    // Told apart by their content, not their names.
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    const QImage read = reader.read();
+    if (read.isNull()) {
+        loaded.error = QStringLiteral("%1 is no picture: %2").arg(fileName, reader.errorString());
+        return loaded;
+    }
+    const QSize size = read.size();
+    if (format == "bmp" && size == QSize(CaptureWidth, CaptureHeight)) {
+        loaded.picture = Capture::shownPicture(read);
+    } else if (format == "png" && size == QSize(CaptureHeight, CaptureWidth)) {
+        loaded.picture = read;
+    } else {
+        loaded.error = QStringLiteral("%1 is no capture picture: a %2 of %3 x %4 pixels, where a capture is a "
+                                      "BMP of %5 x %6 or a PNG of %6 x %5")
+                           .arg(fileName, QString::fromLatin1(format).toUpper())
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(CaptureWidth)
+                           .arg(CaptureHeight);
+        return loaded;
+    }
+    QStringList keys = read.textKeys();
+    for (const QString &key : knownKeys()) {
+        if (keys.removeAll(key) > 0)
+            loaded.entries.append({key, read.text(key)});
+    }
+    for (const QString &key : std::as_const(keys))
+        loaded.entries.append({key, read.text(key)});
+    return loaded;
+}
+
+EyeComparison::RgbPixels rgbPixels(const QImage &picture)
+{
+    EyeComparison::RgbPixels pixels;
+    if (picture.isNull())
+        return pixels;
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    pixels.width = rgb.width();
+    pixels.height = rgb.height();
+    const qsizetype rowBytes = qsizetype(rgb.width()) * 3;
+    pixels.rgb.resize(rowBytes * rgb.height());
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(pixels.rgb.data() + y * rowBytes, rgb.constScanLine(y), size_t(rowBytes));
+    return pixels;
+}
+
+QImage image(const EyeComparison::RgbPixels &pixels)
+{
+    if (!pixels.isValid())
+        return QImage();
+    QImage result(pixels.width, pixels.height, QImage::Format_RGB888);
+    const qsizetype rowBytes = qsizetype(pixels.width) * 3;
+    for (int y = 0; y < pixels.height; ++y)
+        std::memcpy(result.scanLine(y), pixels.rgb.constData() + y * rowBytes, size_t(rowBytes));
+    return result;
+}
+
+} // namespace PictureFile
