@@ -2,7 +2,9 @@
 
 #include "window/mainwindow.h"
 #include "rules/proposedfiles.h"
+#include "window/comparewindow.h"
 #include "window/mainwindowui.h"
+#include "window/picturecomparison.h"
 #include "window/trendwindow.h"
 
 #include <QAction>
@@ -19,6 +21,7 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     : QObject(window)
     , m_window(window)
     , m_menu(new QMenu(window))
+    , m_comparison(new PictureComparison(window))
 {
     setObjectName(QStringLiteral("MainWindowMenu"));
     connect(addEntry(QStringLiteral("trendAction"), tr("Trend"), QKeySequence(Qt::CTRL | Qt::Key_T)),
@@ -35,6 +38,21 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     // failed write.
     connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showLogState);
     showLogState();
+
+    m_menu->addSeparator();
+    connect(addEntry(QStringLiteral("setReferenceAction"), tr("Set as Reference"),
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)),
+            &QAction::triggered, this, &MainWindowMenu::setReferenceFromShown);
+    connect(addEntry(QStringLiteral("openReferenceAction"), tr("Open Reference..."), QKeySequence()),
+            &QAction::triggered, this, &MainWindowMenu::openReference);
+    connect(addEntry(QStringLiteral("clearReferenceAction"), tr("Clear Reference"), QKeySequence()),
+            &QAction::triggered, this, &MainWindowMenu::clearReference);
+    QAction *outline = addEntry(QStringLiteral("referenceOutlineAction"), tr("Show Reference Outline"),
+                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    outline->setCheckable(true);
+    connect(outline, &QAction::toggled, this, &MainWindowMenu::showReferenceOutline);
+    connect(addEntry(QStringLiteral("compareAction"), tr("Compare"), QKeySequence(Qt::CTRL | Qt::Key_K)),
+            &QAction::triggered, this, &MainWindowMenu::showCompare);
 
     // Children pass on a right click they do not use, and disabled ones every
     // right click, so the port list is told apart by where it lies.
@@ -96,12 +114,15 @@ void MainWindowMenu::copyPicture()
     QGuiApplication::clipboard()->setImage(picture());
 }
 
-bool MainWindowMenu::savePicture(const QImage &picture, const QString &fileName, QString *error)
+bool MainWindowMenu::savePicture(const QImage &picture, const QString &fileName,
+                                 const PictureFile::PictureContext &context, QString *error)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     const QByteArray format = suffix == QLatin1String("bmp")                ? "BMP"
         : suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg") ? "JPEG"
                                                                             : "PNG";
+    if (format == "PNG")
+        return PictureFile::savePng(picture, fileName, context, error);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
@@ -125,6 +146,7 @@ void MainWindowMenu::savePictureAs()
 {
     // Taken now: the picture may change while the dialog is open.
     const QImage shown = picture();
+    const PictureFile::PictureContext context = m_comparison->contextNow();
     const QString chosen = QFileDialog::getSaveFileName(
         m_window, tr("Save Picture As"),
         ProposedFiles::timestampedFile(ProposedFiles::picturesFolder(), QDateTime::currentDateTime(),
@@ -133,7 +155,7 @@ void MainWindowMenu::savePictureAs()
     if (chosen.isEmpty())
         return;
     QString error;
-    if (!savePicture(shown, chosen, &error))
+    if (!savePicture(shown, chosen, context, &error))
         QMessageBox::warning(m_window, tr("Save Picture As"),
                              tr("The picture could not be saved to %1:\n%2").arg(chosen, error));
 }
@@ -166,4 +188,40 @@ void MainWindowMenu::showLogState()
     const QString file = m_window->measurementLogFile();
     m_logEntry->setText(file.isEmpty() ? tr("Log Measurements...")
                                        : tr("Stop Logging (%1)").arg(QFileInfo(file).fileName()));
+}
+
+void MainWindowMenu::setReferenceFromShown()
+{
+    m_comparison->setReferenceFromShown();
+}
+
+void MainWindowMenu::openReference()
+{
+    const QString chosen = QFileDialog::getOpenFileName(
+        m_window, tr("Open Reference"), ProposedFiles::picturesFolder(),
+        tr("Capture pictures (*.bmp *.png);;All files (*)"));
+    if (chosen.isEmpty())
+        return;
+    QString error;
+    if (!m_comparison->setReferenceFromFile(chosen, &error))
+        QMessageBox::warning(m_window, tr("Open Reference"), tr("The reference was not changed:\n%1").arg(error));
+}
+
+void MainWindowMenu::clearReference()
+{
+    m_comparison->clearReference();
+}
+
+void MainWindowMenu::showReferenceOutline(bool shown)
+{
+    m_comparison->setOutlineShown(shown);
+}
+
+void MainWindowMenu::showCompare()
+{
+    if (!m_compareWindow)
+        m_compareWindow = new CompareWindow(m_comparison, m_window);
+    m_compareWindow->show();
+    m_compareWindow->raise();
+    m_compareWindow->activateWindow();
 }
