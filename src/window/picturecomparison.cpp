@@ -51,6 +51,14 @@ PictureFile::PictureContext PictureComparison::contextNow() const
     return context;
 }
 
+PictureFile::TextEntries PictureComparison::shownEntries() const
+{
+    // A picture on the screen was made by no program.
+    PictureFile::PictureContext context = contextNow();
+    context.software.clear();
+    return PictureFile::contextEntries(context);
+}
+
 void PictureComparison::noteShownPicture()
 {
     const qint64 key = m_eyePlot->pixmap().cacheKey();
@@ -58,7 +66,7 @@ void PictureComparison::noteShownPicture()
         return;
     m_shownKey = key;
     m_shownAt = QDateTime::currentDateTime();
-    m_shownEntries = PictureFile::contextEntries(contextNow());
+    m_shownEntries = shownEntries();
     // Announced after the paint: whoever follows it may repaint.
     QMetaObject::invokeMethod(this, &PictureComparison::currentChanged, Qt::QueuedConnection);
 }
@@ -73,7 +81,7 @@ KnownPicture PictureComparison::current() const
     } else {
         // Not painted yet (the window is hidden): known from now.
         current.origin = shownAt(QDateTime::currentDateTime());
-        current.entries = PictureFile::contextEntries(contextNow());
+        current.entries = shownEntries();
     }
     return current;
 }

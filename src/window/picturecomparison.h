@@ -62,6 +62,8 @@ private:
     void setReference(const KnownPicture &reference);
     // Notes a picture EyePlot shows for the first time.
     void noteShownPicture();
+    // What is known of a picture shown now.
+    PictureFile::TextEntries shownEntries() const;
 
     MainWindow *m_window;
     QLabel *m_eyePlot;

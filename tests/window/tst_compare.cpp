@@ -115,7 +115,7 @@ private slots:
     void outlineDrawnWhereTheReferenceOpeningEnds();
     void compareWindowShowsTheFiguresAndFollowsTheEye();
     void savedPictureCarriesItsContext();
-    void screenshots();
+    void compareFollowsAScan();
 
 private:
     void activate(QWidget *widget)
@@ -451,22 +451,59 @@ void TestCompare::savedPictureCarriesItsContext()
     QTRY_VERIFY(text(compareWindow(), "currentDetails").contains("Instrument: " + saved.text("Instrument")));
 }
 
-void TestCompare::screenshots()
+void TestCompare::compareFollowsAScan()
 {
-    // A rendered eye as the reference, the same eye with late traces
-    // crossing its opening as the live one.
-    const QImage eye = Capture::shownPicture(QImage::fromData(EyePicture::captureBitmap(11)));
-    show(eye);
-    choose("setReferenceAction", false);
+    // The reference: a rendered eye as the instrument sends it. The scan: the
+    // same eye with late traces crossing its opening.
+    const QByteArray referenceBitmap = EyePicture::captureBitmap(11);
+    const QImage eye = Capture::shownPicture(QImage::fromData(referenceBitmap));
+    const QByteArray closingBitmap = EyePicture::bmp24(closingEye(eye).transformed(QTransform().rotate(-90)));
+    const QString reference = m_dir.filePath("golden.bmp");
+    QFile golden(reference);
+    QVERIFY(golden.open(QIODevice::WriteOnly) && golden.write(referenceBitmap) == referenceBitmap.size());
+    golden.close();
+
+    m_window.reset();
+    m_instrument = std::make_unique<SimulatedInstrument>();
+    m_instrument->setBaudRate(1000000);
+    m_instrument->setCaptureSource([closingBitmap] { return closingBitmap; });
+    m_window = makeWindow({m_instrument->devicePath()});
+    activate(m_window.get());
+    QVERIFY(connectTo(*m_window));
+    answerOpenDialog(reference);
+    choose("openReferenceAction", true);
     choose("referenceOutlineAction", false);
-    show(closingEye(eye));
-    saveScreenshot(m_window->grab().toImage(), "outline.png");
     choose("compareAction", false);
     QTRY_VERIFY(compareWindow() && compareWindow()->isVisible());
-    const QString area = text(compareWindow(), "referenceOpenArea");
-    QVERIFY2(area.endsWith(" px") && area != "0 px", qPrintable(area));
-    QVERIFY(text(compareWindow(), "openChange").startsWith("-"));
-    saveScreenshot(compareWindow()->grab().toImage(), "compare.png");
+    CompareWindow *window = compareWindow();
+
+    const QString capture = m_dir.filePath("scanned.bmp");
+    scanInto(*m_window, capture);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->form()->ScanProgressBar->value(), 100, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 3000);
+    QCOMPARE(fileBytes(capture), closingBitmap);
+
+    // The window compares the file's picture with the reference's.
+    const EyeComparison::Occupancy before
+        = EyeComparison::occupancy(PictureFile::rgbPixels(PictureFile::loadCapturePicture(reference).picture));
+    const EyeComparison::Occupancy after
+        = EyeComparison::occupancy(PictureFile::rgbPixels(PictureFile::loadCapturePicture(capture).picture));
+    const EyeComparison::Figures expected = *EyeComparison::compare(before, after);
+    QVERIFY(expected.referenceOpenArea > 5000 && expected.currentOpenArea < expected.referenceOpenArea);
+    QTRY_COMPARE(window->figures().value_or(EyeComparison::Figures()).currentOpenArea, expected.currentOpenArea);
+    QCOMPARE(window->figures()->referenceOpenArea, expected.referenceOpenArea);
+    QCOMPARE(window->figures()->changedPercent, expected.changedPercent);
+    QCOMPARE(text(window, "currentOpenArea"), QString("%1 px").arg(expected.currentOpenArea));
+    QCOMPARE(window->findChild<QLabel *>("currentPicture")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+             closingEye(eye).scaled(478, 508).convertToFormat(QImage::Format_RGB32));
+    // Known by the instrument and its reading when it was shown.
+    const QString details = text(window, "currentDetails");
+    QVERIFY2(details.startsWith("shown at ") && details.contains("Device: " + m_instrument->devicePath())
+                 && details.contains("eye_height_ui: "),
+             qPrintable(details));
+
+    saveScreenshot(m_window->grab().toImage(), "outline.png");
+    saveScreenshot(window->grab().toImage(), "compare.png");
 }
 
 QTEST_MAIN(TestCompare)
