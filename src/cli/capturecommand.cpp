@@ -3,7 +3,9 @@
 #include "rules/delays.h"
 #include "cli/exitstatus.h"
 #include "io/capturefile.h"
+#include "rules/identification.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QSaveFile>
 
@@ -84,12 +86,45 @@ void CaptureCommand::instrumentFound()
     printNote(m_options,
               QStringLiteral("capturing from %1 into %2")
                   .arg(results.at(found).port.systemLocation, m_options.output));
+    m_context.software = QCoreApplication::applicationName() + QLatin1Char(' ')
+        + QCoreApplication::applicationVersion();
+    m_context.identification = Identification::instrumentIdentification(results.at(found).answer);
+    m_context.device = results.at(found).port.systemLocation;
 
-    connect(m_port.get(), &QSerialPort::readyRead, this, [this] { take(m_port->readAll()); });
+    connect(m_port.get(), &QSerialPort::readyRead, this, [this] {
+        // The reply to "read" waits for its pass.
+        if (m_state == State::Scanning)
+            take(m_port->readAll());
+    });
     connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         if (isFatalPortError(error))
             lose();
     });
+    // A picture keeps the reading of the moment it was taken: one "read",
+    // its reply read a poll interval later as the window reads it, then
+    // "SCAN".
+    if (m_options.captureFormat == CaptureFormat::Png) {
+        m_state = State::Reading;
+        m_port->readAll();
+        m_port->write("read\r\n");
+        QTimer::singleShot(Delay::PollInterval, this, &CaptureCommand::takeReadingAndScan);
+        return;
+    }
+    startScan();
+}
+
+void CaptureCommand::takeReadingAndScan()
+{
+    if (m_state != State::Reading)
+        return;
+    const qint64 available = m_port->bytesAvailable();
+    if (const auto display = decodeMeasurementReply(m_port->readAll(), available))
+        m_context.reading = measurementRow(*display, QDateTime::currentDateTimeUtc(), 0);
+    startScan();
+}
+
+void CaptureCommand::startScan()
+{
     m_state = State::Scanning;
     m_port->readAll();
     m_port->write("SCAN\r\n");
@@ -164,15 +199,15 @@ bool CaptureCommand::store(const QByteArray &piece, qint64 offset)
     return true;
 }
 
-QString CaptureCommand::writePicture() const
+QString CaptureCommand::writePicture()
 {
     const QImage picture = Capture::shownPicture(QImage::fromData(m_content, "BMP"));
     if (picture.isNull())
         return QStringLiteral("the capture does not decode as a picture");
-    QSaveFile file(m_options.output);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit())
-        return QStringLiteral("%1 cannot be written: %2").arg(m_options.output, file.errorString());
+    m_context.time = QDateTime::currentDateTimeUtc();
+    QString error;
+    if (!PictureFile::savePng(picture, m_options.output, m_context, &error))
+        return QStringLiteral("%1 cannot be written: %2").arg(m_options.output, error);
     return QString();
 }
 
@@ -180,6 +215,13 @@ QString CaptureCommand::writePicture() const
 // and goes into the file before the port is closed.
 void CaptureCommand::lose()
 {
+    if (m_state == State::Reading) {
+        const QString reason = m_port->errorString();
+        m_port->close();
+        printError(QStringLiteral("instrument lost before the scan: %1").arg(reason));
+        finish(ExitStatus::NoInstrument);
+        return;
+    }
     if (m_state != State::Scanning)
         return;
     take(m_port->readAll());

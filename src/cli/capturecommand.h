@@ -3,6 +3,7 @@
 #include "cli/captureprogress.h"
 #include "cli/clicommand.h"
 #include "cli/instrumentprobe.h"
+#include "io/picturefile.h"
 #include "rules/capture.h"
 
 #include <QElapsedTimer>
@@ -15,7 +16,8 @@
 // zentaval-cli capture: the eye capture into a file, read as it arrives and
 // placed by the window's rules. A .bmp file is the template until the bytes
 // come and the instrument's bitmap when they have; a .png file is the
-// picture as the window shows it.
+// picture as the window shows it, with the instrument, its device, the time
+// and the reading taken just before the scan as text entries.
 class CaptureCommand : public CliCommand
 {
     Q_OBJECT
@@ -28,13 +30,15 @@ public:
     void stop() override;
 
 private:
-    enum class State { Finding, Scanning, Ended };
+    enum class State { Finding, Reading, Scanning, Ended };
 
     void instrumentFound();
+    void takeReadingAndScan();
+    void startScan();
     QString prepareOutput();
     void take(QByteArray bytes);
     bool store(const QByteArray &piece, qint64 offset);
-    QString writePicture() const;
+    QString writePicture();
     void lose();
     void endScan();
     void finish(int exitStatus);
@@ -50,6 +54,9 @@ private:
     // The capture file as it stands: the template with every piece placed.
     QByteArray m_content;
     QFile m_file;
+    // What a .png file carries: the instrument, its device, the reading
+    // taken before "SCAN" and the time.
+    PictureFile::PictureContext m_context;
     QString m_writeError;
     Capture::ScanProgress m_scan;
     // Bytes before the bitmap's "BM" has come: the instrument's echo, which

@@ -397,7 +397,9 @@ void TestCli::capture()
         connect(simulated.get(), &SimulatedInstrument::scanStarted, [&] { simulated->writeRaw("SCAN\r\n"); });
     }
     simulated->setStreamForever(instrument == "endless");
+    simulated->queueMeasurementReply(GreenReply);
     const QString path = m_dir.filePath(fileName);
+    const QDateTime started = QDateTime::currentDateTimeUtc().addMSecs(-1);
     Cli cli(QStringList {"capture", "--output", path, simulated->devicePath()}
             + (quiet ? QStringList {"--quiet"} : QStringList()));
     QVERIFY(cli.finish());
@@ -407,11 +409,31 @@ void TestCli::capture()
     if (fileName.endsWith(".bmp")) {
         QCOMPARE(fileBytes(path).size(), bitmap.size());
         QVERIFY(fileBytes(path) == bitmap);
+        // A bitmap stays the instrument's bytes: no reading is asked for.
+        QVERIFY(!simulated->received().contains("read"));
     } else {
         const QImage picture(path);
         QCOMPARE(picture.size(), QSize(239, 254));
         QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
                  Capture::shownPicture(QImage::fromData(bitmap)).convertToFormat(QImage::Format_RGB32));
+        // What is known of the picture: the instrument, the reading asked
+        // for just before "SCAN", the time.
+        QCOMPARE(picture.text("Software"), QString("zentaval-cli 1.0"));
+        QCOMPARE(picture.text("Instrument"), identification());
+        QCOMPARE(picture.text("Device"), simulated->devicePath());
+        const QDateTime time = QDateTime::fromString(picture.text("Time"), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= started, qPrintable(picture.text("Time")));
+        const QDateTime readingTime = QDateTime::fromString(picture.text("time"), Qt::ISODateWithMs);
+        QVERIFY2(readingTime >= started && readingTime <= time, qPrintable(picture.text("time")));
+        QCOMPARE(picture.text("lamp"), QString("green"));
+        QCOMPARE(picture.text("quality_pct"), QString("12.5"));
+        QCOMPARE(picture.text("amplitude_mv"), QString("380"));
+        QCOMPARE(picture.text("eye_height_ui"), QString("0.45"));
+        QCOMPARE(picture.text("eye_width_ui"), QString("0.52"));
+        QCOMPARE(picture.text("rate_mbps"), QString("9953.2"));
+        QVERIFY2(simulated->received().startsWith("?\r\nread\r\nSCAN\r\n"), simulated->received().constData());
+        const QStringList keys = picture.textKeys();
+        QVERIFY2(!keys.contains("limits") && !keys.contains("pass"), qPrintable(keys.join(',')));
     }
     if (quiet)
         QCOMPARE(cli.err(), QByteArray());
