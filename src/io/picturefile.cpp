@@ -109,15 +109,23 @@ LoadedPicture loadCapturePicture(const QString &fileName)
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
-    const QImage read = reader.read();
-    if (read.isNull()) {
+    if (format.isEmpty()) {
         loaded.error = QStringLiteral("%1 is no picture: %2").arg(fileName, reader.errorString());
         return loaded;
     }
-    const QSize size = read.size();
-    if (format == "bmp" && size == QSize(CaptureWidth, CaptureHeight)) {
+    // The size is known from the header: a picture of another size is not
+    // decoded at all, however large it claims to be.
+    const QSize size = reader.size();
+    const bool capture = (format == "bmp" && size == QSize(CaptureWidth, CaptureHeight))
+        || (format == "png" && size == QSize(CaptureHeight, CaptureWidth));
+    const QImage read = capture ? reader.read() : QImage();
+    if (capture && read.isNull()) {
+        loaded.error = QStringLiteral("%1 is no picture: %2").arg(fileName, reader.errorString());
+        return loaded;
+    }
+    if (capture && format == "bmp") {
         loaded.picture = Capture::shownPicture(read);
-    } else if (format == "png" && size == QSize(CaptureHeight, CaptureWidth)) {
+    } else if (capture) {
         loaded.picture = read;
     } else {
         loaded.error = QStringLiteral("%1 is no capture picture: a %2 of %3 x %4 pixels, where a capture is a "
@@ -144,13 +152,23 @@ EyeComparison::RgbPixels rgbPixels(const QImage &picture)
     EyeComparison::RgbPixels pixels;
     if (picture.isNull())
         return pixels;
-    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    // Pictures shown and decoded are 32 bits a pixel: read as they are, not
+    // converted first.
+    const QImage rgb = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
+        ? picture
+        : picture.convertToFormat(QImage::Format_RGB32);
     pixels.width = rgb.width();
     pixels.height = rgb.height();
-    const qsizetype rowBytes = qsizetype(rgb.width()) * 3;
-    pixels.rgb.resize(rowBytes * rgb.height());
-    for (int y = 0; y < rgb.height(); ++y)
-        std::memcpy(pixels.rgb.data() + y * rowBytes, rgb.constScanLine(y), size_t(rowBytes));
+    pixels.rgb.resize(qsizetype(rgb.width()) * rgb.height() * 3);
+    auto *bytes = reinterpret_cast<uchar *>(pixels.rgb.data());
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x, bytes += 3) {
+            bytes[0] = uchar(qRed(line[x]));
+            bytes[1] = uchar(qGreen(line[x]));
+            bytes[2] = uchar(qBlue(line[x]));
+        }
+    }
     return pixels;
 }
 

@@ -1,6 +1,7 @@
 #include "rules/eyecomparison.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace EyeComparison {
 
@@ -19,8 +20,9 @@ Occupancy occupancy(const RgbPixels &picture)
     const qsizetype count = qsizetype(picture.width) * picture.height;
     result.occupied.resize(count);
     const auto *bytes = reinterpret_cast<const uchar *>(picture.rgb.constData());
+    bool *occupied = result.occupied.data();
     for (qsizetype pixel = 0; pixel < count; ++pixel, bytes += 3)
-        result.occupied[pixel] = isOccupied(bytes[0], bytes[1], bytes[2]);
+        occupied[pixel] = isOccupied(bytes[0], bytes[1], bytes[2]);
     return result;
 }
 
@@ -34,41 +36,47 @@ Opening eyeOpening(const Occupancy &picture)
     if (count == 0 || picture.occupied.size() != count)
         return opening;
 
-    // Each unoccupied region is filled from its first pixel; a region gets
-    // the number of its fill, so that the largest is picked out afterwards.
-    QList<int> region(count, 0);
-    QList<qsizetype> stack;
+    // The picture inside a frame one cell wide: a region that reaches the
+    // frame touches an edge, and no neighbour needs a bounds check.
+    constexpr int Occupied = -1;
+    constexpr int Frame = -2;
+    const int framedWidth = width + 2;
+    std::vector<int> region(size_t(framedWidth) * size_t(height + 2), Frame);
+    for (int y = 0; y < height; ++y) {
+        int *row = region.data() + size_t(y + 1) * size_t(framedWidth) + 1;
+        const bool *occupied = picture.occupied.constData() + qsizetype(y) * width;
+        for (int x = 0; x < width; ++x)
+            row[x] = occupied[x] ? Occupied : 0;
+    }
+
+    // Each unoccupied region is filled from its first cell and numbered, so
+    // that the largest is picked out afterwards.
+    std::vector<int> stack;
+    stack.reserve(size_t(count));
     int regions = 0;
     int largest = 0;
-    for (qsizetype start = 0; start < count; ++start) {
-        if (picture.occupied.at(start) || region.at(start) != 0)
+    int *cells = region.data();
+    for (size_t start = 0; start < region.size(); ++start) {
+        if (cells[start] != 0)
             continue;
         const int number = ++regions;
         qsizetype area = 0;
         bool touchesEdge = false;
-        region[start] = number;
-        stack.append(start);
-        while (!stack.isEmpty()) {
-            const qsizetype pixel = stack.takeLast();
+        cells[start] = number;
+        stack.push_back(int(start));
+        while (!stack.empty()) {
+            const int cell = stack.back();
+            stack.pop_back();
             ++area;
-            const int x = int(pixel % width);
-            const int y = int(pixel / width);
-            if (x == 0 || y == 0 || x == width - 1 || y == height - 1)
-                touchesEdge = true;
-            const auto visit = [&](qsizetype neighbour) {
-                if (!picture.occupied.at(neighbour) && region.at(neighbour) == 0) {
-                    region[neighbour] = number;
-                    stack.append(neighbour);
+            for (const int neighbour : {cell - 1, cell + 1, cell - framedWidth, cell + framedWidth}) {
+                const int value = cells[neighbour];
+                if (value == 0) {
+                    cells[neighbour] = number;
+                    stack.push_back(neighbour);
+                } else if (value == Frame) {
+                    touchesEdge = true;
                 }
-            };
-            if (x > 0)
-                visit(pixel - 1);
-            if (x < width - 1)
-                visit(pixel + 1);
-            if (y > 0)
-                visit(pixel - width);
-            if (y < height - 1)
-                visit(pixel + width);
+            }
         }
         if (!touchesEdge && area > opening.area) {
             opening.area = area;
@@ -76,8 +84,12 @@ Opening eyeOpening(const Occupancy &picture)
         }
     }
     if (largest != 0) {
-        for (qsizetype pixel = 0; pixel < count; ++pixel)
-            opening.inside[pixel] = region.at(pixel) == largest;
+        bool *inside = opening.inside.data();
+        for (int y = 0; y < height; ++y) {
+            const int *row = cells + size_t(y + 1) * size_t(framedWidth) + 1;
+            for (int x = 0; x < width; ++x)
+                inside[qsizetype(y) * width + x] = row[x] == largest;
+        }
     }
     return opening;
 }
@@ -112,8 +124,10 @@ std::optional<Figures> compare(const Occupancy &reference, const Occupancy &curr
         figures.openChangePercent
             = (double(figures.currentOpenArea) / double(figures.referenceOpenArea) - 1.0) * 100.0;
     qsizetype changed = 0;
+    const bool *before = reference.occupied.constData();
+    const bool *now = current.occupied.constData();
     for (qsizetype pixel = 0; pixel < reference.occupied.size(); ++pixel)
-        changed += reference.occupied.at(pixel) != current.occupied.at(pixel);
+        changed += before[pixel] != now[pixel];
     figures.changedPercent = 100.0 * double(changed) / double(reference.occupied.size());
     return figures;
 }

@@ -567,6 +567,8 @@ void TestCli::compare_data()
         << "eye.png" << "small.png" << QStringList {} << 2 << "" << "small.png is no capture picture";
     QTest::newRow("a PNG the size of the instrument's bitmap")
         << "eye.png" << "unturned.png" << QStringList {} << 2 << "" << "unturned.png is no capture picture";
+    QTest::newRow("a picture cut short") << "eye.png" << "cut.png" << QStringList {} << 2 << ""
+                                         << "cut.png is no picture";
     QTest::newRow("a missing file") << "eye.png" << "gone.png" << QStringList {} << 2 << "" << "gone.png cannot be read";
 }
 
@@ -590,6 +592,9 @@ void TestCli::compare()
     QVERIFY(eye.scaled(120, 127).save(folder.filePath("small.png")));
     QVERIFY(QFile::copy(Capture::templateFileName(), folder.filePath("blank.bmp"))
             || QFile::exists(folder.filePath("blank.bmp")));
+    QFile cut(folder.filePath("cut.png"));
+    QVERIFY(cut.open(QIODevice::WriteOnly) && cut.write(fileBytes(folder.filePath("eye.png")).left(300)) == 300);
+    cut.close();
     QFile notes(folder.filePath("notes.txt"));
     QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no picture\n") > 0);
     notes.close();

@@ -504,6 +504,13 @@ void TestCompare::compareFollowsAScan()
 
     saveScreenshot(m_window->grab().toImage(), "outline.png");
     saveScreenshot(window->grab().toImage(), "compare.png");
+    // The two files, for zentaval-cli compare.
+    const QString artefacts = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
+    if (!artefacts.isEmpty()) {
+        QFile::remove(artefacts + "/golden.bmp");
+        QFile::remove(artefacts + "/board.bmp");
+        QVERIFY(QFile::copy(reference, artefacts + "/golden.bmp") && QFile::copy(capture, artefacts + "/board.bmp"));
+    }
 }
 
 QTEST_MAIN(TestCompare)
