@@ -123,7 +123,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("compare: fail when the current open area is below PCT % of the reference's."),
          QStringLiteral("PCT")},
     });
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure, capture or compare."),
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("list, measure, capture or compare."),
                                  QStringLiteral("list|measure|capture|compare"));
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
@@ -188,11 +189,13 @@ CliArguments parseCliArguments(const QStringList &arguments)
     const bool takesFiles = options.subcommand == Subcommand::Compare;
     for (const QString &path : std::as_const(positional)) {
         if (path.isEmpty())
-            return refuse(takesFiles ? QStringLiteral("an empty file name") : QStringLiteral("an empty device path"));
+            return refuse(takesFiles ? QStringLiteral("an empty file name")
+                                     : QStringLiteral("an empty device path"));
         if (path.startsWith(QLatin1Char('-')))
-            return refuse(QStringLiteral("\"%1\" reads as an option, not a %2 (write ./%1 for a "
-                                         "file of that name)")
-                              .arg(path, takesFiles ? QStringLiteral("file name") : QStringLiteral("device path")));
+            return refuse(
+                QStringLiteral("\"%1\" reads as an option, not a %2 (write ./%1 for a "
+                               "file of that name)")
+                    .arg(path, takesFiles ? QStringLiteral("file name") : QStringLiteral("device path")));
     }
     if (takesFiles) {
         if (positional.size() != 2)

@@ -33,7 +33,8 @@ void CompareCommand::start()
     }
     const EyeComparison::Occupancy referenceOccupancy
         = EyeComparison::occupancy(PictureFile::rgbPixels(reference.picture));
-    const EyeComparison::Occupancy currentOccupancy = EyeComparison::occupancy(PictureFile::rgbPixels(current.picture));
+    const EyeComparison::Occupancy currentOccupancy
+        = EyeComparison::occupancy(PictureFile::rgbPixels(current.picture));
     // Both are captures, so of one size.
     const EyeComparison::Figures figures = *EyeComparison::compare(referenceOccupancy, currentOccupancy);
 
@@ -75,7 +76,8 @@ QByteArray comparisonReport(const EyeComparison::Figures &figures, CompareFormat
             .arg(percent(figures.changedPercent))
             .toLatin1();
     }
-    return QStringLiteral("reference open area: %1 px\ncurrent open area: %2 px\nopen change: %3\nchanged: %4 %\n")
+    return QStringLiteral(
+               "reference open area: %1 px\ncurrent open area: %2 px\nopen change: %3\nchanged: %4 %\n")
         .arg(figures.referenceOpenArea)
         .arg(figures.currentOpenArea)
         .arg(openChange.isEmpty() ? QStringLiteral("none (the reference has no opening)") : openChange + " %")
@@ -91,7 +93,8 @@ QStringList missedCompareLimits(const EyeComparison::Figures &figures, const Cli
                       .arg(percent(figures.changedPercent))
                       .arg(*options.maxChangedPercent);
     if (options.minOpenPercent && !EyeComparison::openAreaMeets(figures, *options.minOpenPercent))
-        missed << QStringLiteral("the current open area of %1 px is below --min-open %2 % of the reference's %3 px")
+        missed << QStringLiteral(
+                      "the current open area of %1 px is below --min-open %2 % of the reference's %3 px")
                       .arg(figures.currentOpenArea)
                       .arg(*options.minOpenPercent)
                       .arg(figures.referenceOpenArea);

@@ -19,8 +19,8 @@ constexpr int CaptureWidth = 254;
 constexpr int CaptureHeight = 239;
 
 const QStringList ReadingColumns {
-    QStringLiteral("time"),         QStringLiteral("elapsed_s"),     QStringLiteral("lamp"),
-    QStringLiteral("quality_pct"),  QStringLiteral("amplitude_mv"),  QStringLiteral("eye_height_ui"),
+    QStringLiteral("time"),         QStringLiteral("elapsed_s"),    QStringLiteral("lamp"),
+    QStringLiteral("quality_pct"),  QStringLiteral("amplitude_mv"), QStringLiteral("eye_height_ui"),
     QStringLiteral("eye_width_ui"), QStringLiteral("rate_mbps"),
 };
 
@@ -62,15 +62,16 @@ TextEntries contextEntries(const PictureContext &context)
         add(QStringLiteral("Time"), logTime(context.time));
     if (context.reading) {
         // The very cells the log writes for this reading.
-        const QStringList cells = QString::fromLatin1(csvLine(*context.reading)).trimmed().split(QLatin1Char(','));
+        const QStringList cells
+            = QString::fromLatin1(csvLine(*context.reading)).trimmed().split(QLatin1Char(','));
         for (qsizetype column = 0; column < ReadingColumns.size() && column < cells.size(); ++column)
             add(ReadingColumns.at(column), cells.at(column));
     }
     if (context.limits.any()) {
         add(QStringLiteral("limits"), describeLimits(context.limits));
         if (context.reading)
-            add(QStringLiteral("pass"), meetsLimits(*context.reading, context.limits) ? QStringLiteral("1")
-                                                                                    : QStringLiteral("0"));
+            add(QStringLiteral("pass"),
+                meetsLimits(*context.reading, context.limits) ? QStringLiteral("1") : QStringLiteral("0"));
     }
     return entries;
 }
@@ -128,13 +129,14 @@ LoadedPicture loadCapturePicture(const QString &fileName)
     } else if (capture) {
         loaded.picture = read;
     } else {
-        loaded.error = QStringLiteral("%1 is no capture picture: a %2 of %3 x %4 pixels, where a capture is a "
-                                      "BMP of %5 x %6 or a PNG of %6 x %5")
-                           .arg(fileName, QString::fromLatin1(format).toUpper())
-                           .arg(size.width())
-                           .arg(size.height())
-                           .arg(CaptureWidth)
-                           .arg(CaptureHeight);
+        loaded.error
+            = QStringLiteral("%1 is no capture picture: a %2 of %3 x %4 pixels, where a capture is a "
+                             "BMP of %5 x %6 or a PNG of %6 x %5")
+                  .arg(fileName, QString::fromLatin1(format).toUpper())
+                  .arg(size.width())
+                  .arg(size.height())
+                  .arg(CaptureWidth)
+                  .arg(CaptureHeight);
         return loaded;
     }
     QStringList keys = read.textKeys();

@@ -45,8 +45,8 @@ Occupancy occupancy(const RgbPixels &picture);
 // space around the traces, not an eye.
 struct Opening
 {
-    qsizetype area = 0;   // its pixel count; 0 when there is none
-    QList<bool> inside;   // per pixel, row by row; all false when there is none
+    qsizetype area = 0; // its pixel count; 0 when there is none
+    QList<bool> inside; // per pixel, row by row; all false when there is none
 };
 Opening eyeOpening(const Occupancy &picture);
 

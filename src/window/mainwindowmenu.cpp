@@ -197,14 +197,15 @@ void MainWindowMenu::setReferenceFromShown()
 
 void MainWindowMenu::openReference()
 {
-    const QString chosen = QFileDialog::getOpenFileName(
-        m_window, tr("Open Reference"), ProposedFiles::picturesFolder(),
-        tr("Capture pictures (*.bmp *.png);;All files (*)"));
+    const QString chosen
+        = QFileDialog::getOpenFileName(m_window, tr("Open Reference"), ProposedFiles::picturesFolder(),
+                                       tr("Capture pictures (*.bmp *.png);;All files (*)"));
     if (chosen.isEmpty())
         return;
     QString error;
     if (!m_comparison->setReferenceFromFile(chosen, &error))
-        QMessageBox::warning(m_window, tr("Open Reference"), tr("The reference was not changed:\n%1").arg(error));
+        QMessageBox::warning(m_window, tr("Open Reference"),
+                             tr("The reference was not changed:\n%1").arg(error));
 }
 
 void MainWindowMenu::clearReference()

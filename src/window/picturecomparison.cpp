@@ -42,7 +42,8 @@ PictureComparison::PictureComparison(MainWindow *window)
 PictureFile::PictureContext PictureComparison::contextNow() const
 {
     PictureFile::PictureContext context;
-    context.software = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+    context.software
+        = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
     context.identification = m_identification;
     context.device = m_device;
     context.time = QDateTime::currentDateTimeUtc();

@@ -80,7 +80,7 @@ private:
     QImage m_outline;
     bool m_outlineShown = false;
 
-    qint64 m_shownKey = 0;      // the pixmap EyePlot showed when last noted
-    QDateTime m_shownAt;        // when it was first painted
+    qint64 m_shownKey = 0;                   // the pixmap EyePlot showed when last noted
+    QDateTime m_shownAt;                     // when it was first painted
     PictureFile::TextEntries m_shownEntries; // what was known then
 };

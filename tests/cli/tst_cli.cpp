@@ -5,8 +5,8 @@
 
 #include <QImage>
 #include <QJsonDocument>
-#include <QPainter>
 #include <QJsonObject>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -153,7 +153,9 @@ void TestCli::commandLine_data()
                              "measure",      "capture"};
     for (int status = 0; status <= 5; ++status)
         everyOption << QString::number(status) + "  ";
-    everyOption << "compare" << "--max-changed" << "--min-open";
+    everyOption << "compare"
+                << "--max-changed"
+                << "--min-open";
     QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption.join('|');
     QTest::newRow("version") << QStringList {"--version"} << 0 << "zentaval-cli 1.0\n";
     QTest::newRow("no command") << QStringList {} << 2 << "name a command";
@@ -422,7 +424,8 @@ void TestCli::capture()
         QCOMPARE(picture.text("Instrument"), identification());
         QCOMPARE(picture.text("Device"), simulated->devicePath());
         const QDateTime time = QDateTime::fromString(picture.text("Time"), Qt::ISODateWithMs);
-        QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= started, qPrintable(picture.text("Time")));
+        QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= started,
+                 qPrintable(picture.text("Time")));
         const QDateTime readingTime = QDateTime::fromString(picture.text("time"), Qt::ISODateWithMs);
         QVERIFY2(readingTime >= started && readingTime <= time, qPrintable(picture.text("time")));
         QCOMPARE(picture.text("lamp"), QString("green"));
@@ -431,7 +434,8 @@ void TestCli::capture()
         QCOMPARE(picture.text("eye_height_ui"), QString("0.45"));
         QCOMPARE(picture.text("eye_width_ui"), QString("0.52"));
         QCOMPARE(picture.text("rate_mbps"), QString("9953.2"));
-        QVERIFY2(simulated->received().startsWith("?\r\nread\r\nSCAN\r\n"), simulated->received().constData());
+        QVERIFY2(simulated->received().startsWith("?\r\nread\r\nSCAN\r\n"),
+                 simulated->received().constData());
         const QStringList keys = picture.textKeys();
         QVERIFY2(!keys.contains("limits") && !keys.contains("pass"), qPrintable(keys.join(',')));
     }
@@ -537,39 +541,53 @@ void TestCli::compare_data()
                              "open change: 0.00 %\nchanged: 0.00 %\n";
     const QString closingText = "reference open area: 6000 px\ncurrent open area: 5400 px\n"
                                 "open change: -10.00 %\nchanged: 0.35 %\n";
-    const QString closingJson
-        = "{\"reference_open_px\":6000,\"current_open_px\":5400,\"open_change_pct\":-10.00,\"changed_pct\":0.35}\n";
-    QTest::newRow("the same picture") << "eye.png" << "eye.png" << QStringList {} << 0 << sameText << "";
+    const QString closingJson = "{\"reference_open_px\":6000,\"current_open_px\":5400,\"open_change_pct\":-"
+                                "10.00,\"changed_pct\":0.35}\n";
+    QTest::newRow("the same picture") << "eye.png"
+                                      << "eye.png" << QStringList {} << 0 << sameText << "";
     QTest::newRow("the captured bitmap against its picture")
-        << "eye.bmp" << "eye.png" << QStringList {"--max-changed", "0", "--min-open", "100"} << 0 << sameText
-        << "";
-    QTest::newRow("a closing eye, no limits") << "eye.png" << "closing.png" << QStringList {} << 0 << closingText
-                                              << "";
-    QTest::newRow("a closing eye, as JSON") << "eye.bmp" << "closing.png" << QStringList {"--format", "jsonl"}
-                                            << 0 << closingJson << "";
+        << "eye.bmp"
+        << "eye.png" << QStringList {"--max-changed", "0", "--min-open", "100"} << 0 << sameText << "";
+    QTest::newRow("a closing eye, no limits") << "eye.png"
+                                              << "closing.png" << QStringList {} << 0 << closingText << "";
+    QTest::newRow("a closing eye, as JSON")
+        << "eye.bmp"
+        << "closing.png" << QStringList {"--format", "jsonl"} << 0 << closingJson << "";
     QTest::newRow("open area at its limit")
-        << "eye.png" << "closing.png" << QStringList {"--min-open", "90"} << 0 << closingText << "";
+        << "eye.png"
+        << "closing.png" << QStringList {"--min-open", "90"} << 0 << closingText << "";
     QTest::newRow("open area below its limit")
-        << "eye.png" << "closing.png" << QStringList {"--min-open", "90.1"} << 1 << closingText
+        << "eye.png"
+        << "closing.png" << QStringList {"--min-open", "90.1"} << 1 << closingText
         << "current open area of 5400 px is below --min-open 90.1 % of the reference's 6000 px";
     QTest::newRow("changes within their limit")
-        << "eye.png" << "closing.png" << QStringList {"--max-changed", "0.35"} << 0 << closingText << "";
+        << "eye.png"
+        << "closing.png" << QStringList {"--max-changed", "0.35"} << 0 << closingText << "";
     QTest::newRow("changes beyond their limit")
-        << "eye.png" << "closing.png" << QStringList {"--max-changed", "0.34", "--min-open", "50"} << 1
-        << closingText << "0.35 % of the pixels changed, more than --max-changed 0.34 %";
+        << "eye.png"
+        << "closing.png" << QStringList {"--max-changed", "0.34", "--min-open", "50"} << 1 << closingText
+        << "0.35 % of the pixels changed, more than --max-changed 0.34 %";
     QTest::newRow("reference without an opening")
-        << "blank.bmp" << "eye.png" << QStringList {"--format", "jsonl", "--min-open", "100"} << 0
-        << "{\"reference_open_px\":0,\"current_open_px\":6000,\"open_change_pct\":null,\"changed_pct\":0.53}\n"
+        << "blank.bmp"
+        << "eye.png" << QStringList {"--format", "jsonl", "--min-open", "100"} << 0
+        << "{\"reference_open_px\":0,\"current_open_px\":6000,\"open_change_pct\":null,\"changed_pct\":0.53}"
+           "\n"
         << "";
-    QTest::newRow("reference is no picture")
-        << "notes.txt" << "eye.png" << QStringList {} << 2 << "" << "notes.txt is no picture";
-    QTest::newRow("current is a picture of another size")
-        << "eye.png" << "small.png" << QStringList {} << 2 << "" << "small.png is no capture picture";
-    QTest::newRow("a PNG the size of the instrument's bitmap")
-        << "eye.png" << "unturned.png" << QStringList {} << 2 << "" << "unturned.png is no capture picture";
-    QTest::newRow("a picture cut short") << "eye.png" << "cut.png" << QStringList {} << 2 << ""
+    QTest::newRow("reference is no picture") << "notes.txt"
+                                             << "eye.png" << QStringList {} << 2 << ""
+                                             << "notes.txt is no picture";
+    QTest::newRow("current is a picture of another size") << "eye.png"
+                                                          << "small.png" << QStringList {} << 2 << ""
+                                                          << "small.png is no capture picture";
+    QTest::newRow("a PNG the size of the instrument's bitmap") << "eye.png"
+                                                               << "unturned.png" << QStringList {} << 2 << ""
+                                                               << "unturned.png is no capture picture";
+    QTest::newRow("a picture cut short") << "eye.png"
+                                         << "cut.png" << QStringList {} << 2 << ""
                                          << "cut.png is no picture";
-    QTest::newRow("a missing file") << "eye.png" << "gone.png" << QStringList {} << 2 << "" << "gone.png cannot be read";
+    QTest::newRow("a missing file") << "eye.png"
+                                    << "gone.png" << QStringList {} << 2 << ""
+                                    << "gone.png cannot be read";
 }
 
 void TestCli::compare()
@@ -593,7 +611,8 @@ void TestCli::compare()
     QVERIFY(QFile::copy(Capture::templateFileName(), folder.filePath("blank.bmp"))
             || QFile::exists(folder.filePath("blank.bmp")));
     QFile cut(folder.filePath("cut.png"));
-    QVERIFY(cut.open(QIODevice::WriteOnly) && cut.write(fileBytes(folder.filePath("eye.png")).left(300)) == 300);
+    QVERIFY(cut.open(QIODevice::WriteOnly)
+            && cut.write(fileBytes(folder.filePath("eye.png")).left(300)) == 300);
     cut.close();
     QFile notes(folder.filePath("notes.txt"));
     QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no picture\n") > 0);

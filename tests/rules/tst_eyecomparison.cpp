@@ -76,23 +76,22 @@ void TestEyeComparison::openArea_data()
     // reaches the edge through the gap.
     QTest::newRow("opening that touches an edge")
         << with(ring(10, 10, 1, 1, 8, 8), {QPoint(0, 4)}, '.') << qsizetype(0);
-    QTest::newRow("ring open at its side") << with(ring(20, 16, 5, 5, 6, 4), {QPoint(4, 6)}, '.')
-                                           << qsizetype(0);
+    QTest::newRow("ring open at its side")
+        << with(ring(20, 16, 5, 5, 6, 4), {QPoint(4, 6)}, '.') << qsizetype(0);
     // The rectangle meets the outside at a corner only: 4-connected, the
     // two are apart.
-    QTest::newRow("corner of the ring missing") << with(ring(20, 16, 5, 5, 6, 4), {QPoint(4, 4)}, '.')
-                                                << qsizetype(24);
+    QTest::newRow("corner of the ring missing")
+        << with(ring(20, 16, 5, 5, 6, 4), {QPoint(4, 4)}, '.') << qsizetype(24);
     QTest::newRow("no traces at all") << QStringList(8, QString(9, '.')) << qsizetype(0);
     QTest::newRow("traces everywhere") << QStringList(8, QString(9, '#')) << qsizetype(0);
-    QTest::newRow("one pixel wide opening")
-        << QStringList {"#####", "#.#.#", "#####"} << qsizetype(1);
+    QTest::newRow("one pixel wide opening") << QStringList {"#####", "#.#.#", "#####"} << qsizetype(1);
     // Two openings: the larger is the eye; a trace through the rectangle
     // splits it.
     QTest::newRow("rectangle split by a trace")
         << with(ring(20, 16, 5, 5, 6, 4), {QPoint(7, 5), QPoint(7, 6), QPoint(7, 7), QPoint(7, 8)}, '#')
         << qsizetype(12);
-    QTest::newRow("a pixel of trace inside") << with(ring(20, 16, 5, 5, 6, 4), {QPoint(8, 7)}, '#')
-                                              << qsizetype(23);
+    QTest::newRow("a pixel of trace inside")
+        << with(ring(20, 16, 5, 5, 6, 4), {QPoint(8, 7)}, '#') << qsizetype(23);
 }
 
 void TestEyeComparison::openArea()
@@ -137,18 +136,16 @@ void TestEyeComparison::figures_data()
 
     const QStringList eye = ring(20, 16, 5, 5, 6, 4); // 320 pixels, 24 open
     QTest::newRow("the same picture") << eye << eye << qsizetype(24) << qsizetype(24) << 0.0 << 0.0;
-    QTest::newRow("one pixel changed inside")
-        << eye << with(eye, {QPoint(8, 7)}, '#') << qsizetype(24) << qsizetype(23) << -100.0 / 24
-        << 100.0 / 320;
+    QTest::newRow("one pixel changed inside") << eye << with(eye, {QPoint(8, 7)}, '#') << qsizetype(24)
+                                              << qsizetype(23) << -100.0 / 24 << 100.0 / 320;
     QTest::newRow("one pixel changed outside")
         << eye << with(eye, {QPoint(0, 0)}, '#') << qsizetype(24) << qsizetype(24) << 0.0 << 100.0 / 320;
-    QTest::newRow("eye opened wider") << ring(20, 16, 5, 5, 6, 3) << eye << qsizetype(18) << qsizetype(24)
-                                      << 100.0 / 3 << 14.0 * 100 / 320;
+    QTest::newRow("eye opened wider")
+        << ring(20, 16, 5, 5, 6, 3) << eye << qsizetype(18) << qsizetype(24) << 100.0 / 3 << 14.0 * 100 / 320;
     QTest::newRow("eye closed") << eye << with(eye, {QPoint(4, 6)}, '.') << qsizetype(24) << qsizetype(0)
                                 << -100.0 << 100.0 / 320;
-    QTest::newRow("reference without an opening")
-        << QStringList(16, QString(20, '.')) << eye << qsizetype(0) << qsizetype(24) << qQNaN()
-        << 24.0 * 100 / 320;
+    QTest::newRow("reference without an opening") << QStringList(16, QString(20, '.')) << eye << qsizetype(0)
+                                                  << qsizetype(24) << qQNaN() << 24.0 * 100 / 320;
 }
 
 void TestEyeComparison::figures()
@@ -167,7 +164,8 @@ void TestEyeComparison::figures()
     if (figures->openChangePercent)
         QVERIFY2(qAbs(*figures->openChangePercent - openChange) < 1e-9,
                  qPrintable(QString::number(*figures->openChangePercent)));
-    QVERIFY2(qAbs(figures->changedPercent - changed) < 1e-9, qPrintable(QString::number(figures->changedPercent)));
+    QVERIFY2(qAbs(figures->changedPercent - changed) < 1e-9,
+             qPrintable(QString::number(figures->changedPercent)));
 
     // The limit on the open area: at least this share of the reference's.
     if (referenceArea > 0) {
@@ -217,7 +215,12 @@ void TestEyeComparison::differenceColours()
     const Occupancy current = occupancy(drawn({"#.#."}));
     const RgbPixels difference = differencePicture(reference, current);
     QVERIFY(difference.isValid());
-    QCOMPARE(difference.rgb, QByteArray("\x80\x80\x80" "\x00\x00\xe6" "\xe6\x00\x00" "\x00\x00\x00", 12));
+    QCOMPARE(difference.rgb,
+             QByteArray("\x80\x80\x80"
+                        "\x00\x00\xe6"
+                        "\xe6\x00\x00"
+                        "\x00\x00\x00",
+                        12));
 
     QVERIFY(!differencePicture(reference, occupancy(drawn({"#.#"}))).isValid());
     QVERIFY(!compare(reference, occupancy(drawn({"#.#"}))));

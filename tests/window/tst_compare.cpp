@@ -20,7 +20,6 @@ namespace {
 const QColor Outline(255, 40, 255);
 const QColor Trace(60, 200, 90);
 
-
 // An eye as EyePlot shows it (239 x 254): black, with a ring of traces one
 // pixel wide around a black rectangle of `width` x `height` pixels whose top
 // left corner is at (70, 97).
@@ -43,7 +42,8 @@ QImage closingEye(const QImage &eye)
     for (int trace = 0; trace < 6; ++trace) {
         painter.setPen(QPen(QColor(40, 120 + 20 * trace, 200 - 25 * trace), 1.2));
         QPainterPath path(QPointF(0, 60 + 6 * trace));
-        path.cubicTo(QPointF(80, 70 + 9 * trace), QPointF(150, 150 + 5 * trace), QPointF(239, 170 + 4 * trace));
+        path.cubicTo(QPointF(80, 70 + 9 * trace), QPointF(150, 150 + 5 * trace),
+                     QPointF(239, 170 + 4 * trace));
         painter.drawPath(path);
     }
     return closing;
@@ -182,11 +182,16 @@ void TestCompare::menuEntries_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("entry");
-    QTest::newRow("Set as Reference") << "setReferenceAction" << "Set as Reference Ctrl+Shift+R";
-    QTest::newRow("Open Reference...") << "openReferenceAction" << "Open Reference... ";
-    QTest::newRow("Clear Reference") << "clearReferenceAction" << "Clear Reference ";
-    QTest::newRow("Show Reference Outline") << "referenceOutlineAction" << "Show Reference Outline Ctrl+Shift+O";
-    QTest::newRow("Compare") << "compareAction" << "Compare Ctrl+K";
+    QTest::newRow("Set as Reference") << "setReferenceAction"
+                                      << "Set as Reference Ctrl+Shift+R";
+    QTest::newRow("Open Reference...") << "openReferenceAction"
+                                       << "Open Reference... ";
+    QTest::newRow("Clear Reference") << "clearReferenceAction"
+                                     << "Clear Reference ";
+    QTest::newRow("Show Reference Outline") << "referenceOutlineAction"
+                                            << "Show Reference Outline Ctrl+Shift+O";
+    QTest::newRow("Compare") << "compareAction"
+                             << "Compare Ctrl+K";
 }
 
 void TestCompare::menuEntries()
@@ -219,7 +224,8 @@ void TestCompare::menuEntries()
             choose("setReferenceAction", fromMenu);
             choose("compareAction", false);
             QTRY_VERIFY(compareWindow());
-            QCOMPARE(text(compareWindow(), "referenceOpenArea"), fromMenu ? QString("5000 px") : QString("6000 px"));
+            QCOMPARE(text(compareWindow(), "referenceOpenArea"),
+                     fromMenu ? QString("5000 px") : QString("6000 px"));
         } else if (action == "clearReferenceAction") {
             show(ringedEye(100, 60));
             choose("setReferenceAction", false);
@@ -281,7 +287,8 @@ void TestCompare::referenceComesFromTheEyeOrAFile()
              eye.scaled(478, 508).convertToFormat(QImage::Format_RGB32));
     const QString details = text(compareWindow(), "referenceDetails");
     if (origin.isEmpty())
-        QVERIFY2(QRegularExpression("^shown at \\d\\d:\\d\\d:\\d\\d").match(details).hasMatch(), qPrintable(details));
+        QVERIFY2(QRegularExpression("^shown at \\d\\d:\\d\\d:\\d\\d").match(details).hasMatch(),
+                 qPrintable(details));
     else
         QVERIFY2(details.startsWith(origin), qPrintable(details));
 }
@@ -345,7 +352,8 @@ void TestCompare::outlineDrawnWhereTheReferenceOpeningEnds()
 void TestCompare::compareWindowShowsTheFiguresAndFollowsTheEye()
 {
     // The reference as the instrument sent it: turned back, 24 bits.
-    const QString reference = saveFile("reference.bmp", ringedEye(100, 60).transformed(QTransform().rotate(-90)));
+    const QString reference
+        = saveFile("reference.bmp", ringedEye(100, 60).transformed(QTransform().rotate(-90)));
     answerOpenDialog(reference);
     choose("openReferenceAction", true);
     show(ringedEye(100, 54));
@@ -372,7 +380,10 @@ void TestCompare::compareWindowShowsTheFiguresAndFollowsTheEye()
     show(ringedEye(100, 66));
     QTRY_COMPARE(text(window, "currentOpenArea"), QString("6600 px"));
     QCOMPARE(text(window, "openChange"), QString("10.00 %"));
-    QCOMPARE(window->findChild<QLabel *>("currentPicture")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+    QCOMPARE(window->findChild<QLabel *>("currentPicture")
+                 ->pixmap()
+                 .toImage()
+                 .convertToFormat(QImage::Format_RGB32),
              ringedEye(100, 66).scaled(478, 508).convertToFormat(QImage::Format_RGB32));
 
     // Save Difference... writes the difference at the picture's own size.
@@ -384,7 +395,8 @@ void TestCompare::compareWindowShowsTheFiguresAndFollowsTheEye()
     QCOMPARE(reader.format(), QByteArray("png"));
     const QImage written = reader.read();
     QCOMPARE(written.size(), QSize(239, 254));
-    QCOMPARE(written.convertToFormat(QImage::Format_RGB32), window->difference().convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
+             window->difference().convertToFormat(QImage::Format_RGB32));
     QCOMPARE(colourAt(written, 100, 163), QColor(230, 0, 0));
 }
 
@@ -420,7 +432,8 @@ void TestCompare::savedPictureCarriesItsContext()
     QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= before
                  && time <= QDateTime::currentDateTimeUtc(),
              qPrintable(saved.text("Time")));
-    QCOMPARE(saved.text("Software"), QCoreApplication::applicationName() + " " + QCoreApplication::applicationVersion());
+    QCOMPARE(saved.text("Software"),
+             QCoreApplication::applicationName() + " " + QCoreApplication::applicationVersion());
     // The reading in the log's columns: the last one the window showed
     // before the picture was taken.
     MeasurementRow shown;
@@ -484,17 +497,21 @@ void TestCompare::compareFollowsAScan()
     QCOMPARE(fileBytes(capture), closingBitmap);
 
     // The window compares the file's picture with the reference's.
-    const EyeComparison::Occupancy before
-        = EyeComparison::occupancy(PictureFile::rgbPixels(PictureFile::loadCapturePicture(reference).picture));
+    const EyeComparison::Occupancy before = EyeComparison::occupancy(
+        PictureFile::rgbPixels(PictureFile::loadCapturePicture(reference).picture));
     const EyeComparison::Occupancy after
         = EyeComparison::occupancy(PictureFile::rgbPixels(PictureFile::loadCapturePicture(capture).picture));
     const EyeComparison::Figures expected = *EyeComparison::compare(before, after);
     QVERIFY(expected.referenceOpenArea > 5000 && expected.currentOpenArea < expected.referenceOpenArea);
-    QTRY_COMPARE(window->figures().value_or(EyeComparison::Figures()).currentOpenArea, expected.currentOpenArea);
+    QTRY_COMPARE(window->figures().value_or(EyeComparison::Figures()).currentOpenArea,
+                 expected.currentOpenArea);
     QCOMPARE(window->figures()->referenceOpenArea, expected.referenceOpenArea);
     QCOMPARE(window->figures()->changedPercent, expected.changedPercent);
     QCOMPARE(text(window, "currentOpenArea"), QString("%1 px").arg(expected.currentOpenArea));
-    QCOMPARE(window->findChild<QLabel *>("currentPicture")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+    QCOMPARE(window->findChild<QLabel *>("currentPicture")
+                 ->pixmap()
+                 .toImage()
+                 .convertToFormat(QImage::Format_RGB32),
              closingEye(eye).scaled(478, 508).convertToFormat(QImage::Format_RGB32));
     // Known by the instrument and its reading when it was shown.
     const QString details = text(window, "currentDetails");
@@ -509,7 +526,8 @@ void TestCompare::compareFollowsAScan()
     if (!artefacts.isEmpty()) {
         QFile::remove(artefacts + "/golden.bmp");
         QFile::remove(artefacts + "/board.bmp");
-        QVERIFY(QFile::copy(reference, artefacts + "/golden.bmp") && QFile::copy(capture, artefacts + "/board.bmp"));
+        QVERIFY(QFile::copy(reference, artefacts + "/golden.bmp")
+                && QFile::copy(capture, artefacts + "/board.bmp"));
     }
 }
 
