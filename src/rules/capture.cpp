@@ -1,7 +1,5 @@
 #include "rules/capture.h"
 
-#include "rules/delays.h"
-#include "rules/pollmode.h"
 
 #include <QtEndian>
 
@@ -132,16 +130,6 @@ QString templateProblem(const QByteArray &bytes)
         || bytes.size() - field32(10) < CaptureFileSize - HeaderSize)
         return QStringLiteral("it is cut short (%1 bytes)").arg(bytes.size());
     return QString();
-}
-
-// The poll loop's formula gives the wait for the first capture bytes.
-static_assert((15 * Capturing - 14) * Delay::PollInterval == Delay::FirstCapturePiece);
-
-int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
-{
-    if (pollModeBefore != 1)
-        return pollInterval;
-    return (15 * pollModeAfter - 14) * pollInterval;
 }
 
 } // namespace Capture

@@ -102,9 +102,4 @@ qint64 announcedBitmapSize(const QByteArray &bitmapStart);
 // are a 24-bit uncompressed bitmap of the capture's size.
 QString templateProblem(const QByteArray &bytes);
 
-// The delay before the next pass. A Monitoring pass arms it for the PollMode
-// that holds once it is done: one poll interval after "read\r\n", sixteen
-// after "SCAN\r\n". A Capturing pass always polls again one interval later.
-int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval);
-
 } // namespace Capture
