@@ -253,6 +253,7 @@ void InstrumentSession::receiveInfo()
     if (m_link != Link::Identifying)
         return;
     m_link = Link::Polling;
+    m_lastReading.reset();
     m_identificationAnswer = m_port.readAll();
     m_port.write("read\r\n");
     if (!m_sinceFirstRead.isValid())
@@ -299,6 +300,7 @@ void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 availabl
     if (const auto display = decodeMeasurementReply(buffer, available)) {
         const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
                                                   m_sinceFirstRead.elapsed() / 1000.0, m_limits);
+        m_lastReading = row;
         emit readingAccepted(*display, row);
     }
 
@@ -416,6 +418,7 @@ void InstrumentSession::instrumentLost(const QString &reason)
     if (m_link == Link::None)
         return;
     m_link = Link::None;
+    m_lastReading.reset();
     emit diagnostic(QStringLiteral(" Lost: ") + reason);
     // The capture file already holds every piece that arrived.
     if (m_scanState == Scan::Capturing)

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The instrument as the program knows it: the serial port it is reached on,
 // discovery of instruments on the system's ports and the watch over ports
@@ -80,6 +81,9 @@ public:
     QString device() const { return m_connectedLocation; }
     QString lineSettings() const;
     QByteArray identificationAnswer() const { return m_identificationAnswer; }
+    // The last reading accepted since the connection; none before the first
+    // and after a loss.
+    std::optional<MeasurementRow> lastReading() const { return m_lastReading; }
     // The ports seen since start, each once.
     int portsSeen() const { return int(m_ports.size()); }
     // The scan under way, or the last one.
@@ -165,6 +169,7 @@ private:
     int m_dragGuard = 0;
     std::function<bool()> m_chainInterrupted;
     MeasurementLimits m_limits;
+    std::optional<MeasurementRow> m_lastReading;
     QElapsedTimer m_sinceFirstRead; // started by the run's first "read\r\n"
 
     // The scan.
