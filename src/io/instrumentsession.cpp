@@ -5,13 +5,26 @@
 #include "rules/discovery.h"
 #include "rules/identification.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
 // A faulty instrument that floods the line is read no faster than the passes
 // take its bytes; far more than a whole capture fits.
 constexpr qint64 MaximumBytesPerPass = 1024 * 1024;
+
+// The tool's allowance for the first capture bytes: the window's first
+// Capturing pass, then every empty poll it counts down (18 s).
+constexpr int NoDataAllowanceMs = Delay::FirstCapturePiece + Capture::EmptyPollsAllowed * Delay::PollInterval;
+// Once data flows, a pause this long ends the tool's capture, as the window's
+// first empty poll does.
+constexpr int SilenceMs = Delay::PollInterval;
+// Bytes kept while waiting for "BM"; an instrument that sends more without
+// it sends no bitmap, and only a last "B" can still begin one.
+constexpr qsizetype LongestEcho = 1024 * 1024;
 
 QStringList locations(const QList<SerialPortEntry> &ports)
 {
@@ -28,24 +41,47 @@ Discovery::PortIdentity identity(const QString &location)
 
 } // namespace
 
-InstrumentSession::InstrumentSession(std::unique_ptr<SerialPortProvider> ports, QObject *parent)
+InstrumentSession::InstrumentSession(std::unique_ptr<SerialPortProvider> ports, Pace pace, QObject *parent)
     : QObject(parent)
+    , m_pace(pace)
     , m_provider(std::move(ports))
+    , m_probe(*m_provider,
+              pace == Pace::Window ? InstrumentProbe::Answers::WhenCollected
+                                   : InstrumentProbe::Answers::WithinASecond)
 {
-    m_ports = m_provider->availablePorts();
-    for (int index = 0; index < m_ports.size(); ++index) {
-        m_present << m_ports.at(index).systemLocation;
-        m_pendingProbes << index;
+    if (m_pace == Pace::Window) {
+        m_ports = m_provider->availablePorts();
+        for (int index = 0; index < m_ports.size(); ++index) {
+            m_present << m_ports.at(index).systemLocation;
+            m_pendingProbes << index;
+        }
+    } else {
+        connect(&m_probe, &InstrumentProbe::finished, this, [this] {
+            // A lost instrument's device answered, or did not.
+            if (m_link == Link::None && m_connectedRow > 0) {
+                const InstrumentProbe::Result result = m_probe.results().value(0);
+                if (result.outcome == InstrumentProbe::Outcome::Instrument)
+                    adopt(0);
+                else
+                    m_returnWatch.start(Delay::PortWatch);
+                return;
+            }
+            emit probed(m_probe.results());
+        });
+        m_returnWatch.setSingleShot(true);
+        connect(&m_returnWatch, &QTimer::timeout, this, &InstrumentSession::lookForReturn);
+        m_captureSilence.setSingleShot(true);
+        m_captureSilence.setTimerType(Qt::PreciseTimer);
+        connect(&m_captureSilence, &QTimer::timeout, this, &InstrumentSession::endScan);
     }
     connect(&m_port, &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
-    connect(&m_probePort, &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
     m_port.setReadBufferSize(MaximumBytesPerPass);
-    m_probePort.setReadBufferSize(MaximumBytesPerPass);
     // Precise: a coarse timer may fire the 8 s wait for the first capture
     // bytes up to 400 ms early.
     m_nextPass.setSingleShot(true);
     m_nextPass.setTimerType(Qt::PreciseTimer);
     connect(&m_nextPass, &QTimer::timeout, this, &InstrumentSession::receiveMeas);
+    m_clock.start();
 }
 
 InstrumentSession::~InstrumentSession() = default;
@@ -64,6 +100,11 @@ QString InstrumentSession::lineSettings() const
     return QString();
 }
 
+QString InstrumentSession::identification() const
+{
+    return Identification::instrumentIdentification(m_identificationAnswer);
+}
+
 int InstrumentSession::scanCountdown() const
 {
     switch (m_scanState) {
@@ -77,6 +118,14 @@ int InstrumentSession::scanCountdown() const
     return 0;
 }
 
+QByteArray InstrumentSession::captureBytes() const
+{
+    if (m_captureFileName.isEmpty())
+        return m_captureInMemory;
+    QFile file(m_captureFileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Opens a port with the line settings the system holds for it (or those the
 // user asked for): opening would otherwise impose Qt's own.
 bool InstrumentSession::openPort(QSerialPort &port, int portIndex)
@@ -87,19 +136,13 @@ bool InstrumentSession::openPort(QSerialPort &port, int portIndex)
     return port.open(QIODevice::ReadWrite);
 }
 
-// Discovery: each port waiting to be looked at is probed in turn; the port
-// probed before stays open until the next probe (or a choice).
+// Discovery at the window's pace: each port waiting to be looked at is probed
+// in turn; the instrument found last keeps its port open until the next
+// probe (or a choice).
 void InstrumentSession::discover()
 {
     collectProbeAnswer();
 
-    if (m_probePort.isOpen())
-        m_probePort.close();
-    if (m_link == Link::None && m_port.isOpen() && !m_pendingProbes.isEmpty())
-        m_port.close();
-
-    // The instrument's port is the probe's until an instrument is connected.
-    QSerialPort &probe = m_link == Link::None ? m_port : m_probePort;
     while (!m_pendingProbes.isEmpty()) {
         // A probe would delay the instrument's data: the ports left are
         // looked at once the scan is over.
@@ -112,24 +155,25 @@ void InstrumentSession::discover()
         if (m_link != Link::None
             && !Discovery::mayProbe(identity(port.systemLocation), identity(m_connectedLocation)))
             continue;
-        m_probeIndex = index;
         emit diagnostic(port.name);
-        const bool busy = m_provider->isBusy(port);
-        emit diagnostic(busy ? QStringLiteral(" Busy") : QStringLiteral(" Not busy"));
-        if (busy) {
+        m_probe.start({port});
+        const InstrumentProbe::Result result = m_probe.results().constFirst();
+        if (result.outcome == InstrumentProbe::Outcome::Busy) {
+            emit diagnostic(QStringLiteral(" Busy"));
             // Asked again at the next look: the other program may let it go.
             if (!m_busyPorts.contains(index))
                 m_busyPorts << index;
             continue;
         }
+        emit diagnostic(QStringLiteral(" Not busy"));
         m_busyPorts.removeAll(index);
-        if (!openPort(probe, index)) {
+        if (!m_probe.answerAwaited()) {
             // A port that does not open is passed once, like a busy one.
-            emit diagnostic(QStringLiteral(" Not opened: ") + probe.errorString());
+            emit diagnostic(QStringLiteral(" Not opened: ")
+                            + (result.error.isEmpty() ? QStringLiteral("no such device") : result.error));
             continue;
         }
-        probe.write("?\r\n");
-        m_probing = &probe;
+        m_probeIndex = index;
         QTimer::singleShot(Delay::ProbeAnswer, this, &InstrumentSession::discover);
         return;
     }
@@ -141,20 +185,19 @@ void InstrumentSession::discover()
 
 void InstrumentSession::collectProbeAnswer()
 {
-    if (!m_probing)
+    if (m_probeIndex < 0)
         return;
-    QSerialPort &probe = *m_probing;
-    m_probing = nullptr;
-    // A port that failed while probed is closed and has no answer.
-    const QByteArray answer = probe.isOpen() ? probe.readAll() : QByteArray();
-    const SerialPortEntry &port = m_ports.at(m_probeIndex);
+    const int index = std::exchange(m_probeIndex, -1);
+    m_probe.collect();
+    const QByteArray answer = m_probe.results().constFirst().answer;
+    const SerialPortEntry &port = m_ports.at(index);
     const bool lostInstrumentsPort
         = m_link == Link::None && m_connectedRow > 0 && port.systemLocation == m_connectedLocation;
     switch (Discovery::judgeAnswer(answer, rowCount() + 1, lostInstrumentsPort)) {
     case Discovery::Verdict::NoInstrument:
         break;
     case Discovery::Verdict::ListRow:
-        m_rows.append({m_probeIndex, Identification::discoveryRowText(port.name, answer)});
+        m_rows.append({index, Identification::discoveryRowText(port.name, answer)});
         emit instrumentListed(m_rows.constLast().text);
         break;
     case Discovery::Verdict::ListFull:
@@ -223,19 +266,23 @@ void InstrumentSession::connectToRow(int row)
     // Row 0 is no instrument.
     if (row < 1 || row > rowCount())
         return;
-    // A probe still waiting on the instrument's port has lost its answer to
-    // the instrument: that port is probed again with the watch's own port.
-    if (m_probing == &m_port) {
-        m_probing = nullptr;
-        m_pendingProbes.prepend(m_probeIndex);
+    const int portIndex = m_rows.at(row - 1).portIndex;
+    const QString location = m_ports.at(portIndex).systemLocation;
+    // The instrument's port is free for the connection: an instrument found
+    // last keeps its probe's port open, and a probe still waiting there has
+    // lost its answer to the instrument and is made again later.
+    if (m_probeIndex >= 0 && m_ports.at(m_probeIndex).systemLocation == location) {
+        m_pendingProbes.prepend(std::exchange(m_probeIndex, -1));
+        m_probe.abort();
+    } else if (m_probeIndex < 0) {
+        m_probe.abort();
     }
     if (m_port.isOpen()) {
         m_port.readAll();
         m_port.close();
     }
-    const int portIndex = m_rows.at(row - 1).portIndex;
     m_connectedRow = row;
-    m_connectedLocation = m_ports.at(portIndex).systemLocation;
+    m_connectedLocation = location;
     m_link = Link::Identifying;
     if (!openPort(m_port, portIndex)) {
         instrumentLost(m_port.errorString());
@@ -252,14 +299,94 @@ void InstrumentSession::receiveInfo()
     // The instrument was lost before it answered.
     if (m_link != Link::Identifying)
         return;
+    m_identificationAnswer = m_port.readAll();
+    m_reading = true;
+    startPolling();
+}
+
+// The link is identified: readings are asked for (at the window's pace at
+// once, at the tool's once startReadings() said how often).
+void InstrumentSession::startPolling()
+{
     m_link = Link::Polling;
     m_lastReading.reset();
-    m_identificationAnswer = m_port.readAll();
-    m_port.write("read\r\n");
+    if (m_reading) {
+        if (m_pace == Pace::Tool)
+            m_nextReadMs = readingsClockMs();
+        sendRead();
+    }
+    emit connected(identification(), m_connectedLocation);
+}
+
+void InstrumentSession::probe(const QList<SerialPortEntry> &ports)
+{
+    m_probe.start(ports);
+}
+
+void InstrumentSession::adopt(int resultIndex)
+{
+    const InstrumentProbe::Result result = m_probe.results().value(resultIndex);
+    m_adoptedPort = m_probe.takePort(resultIndex);
+    if (!m_adoptedPort)
+        return;
+    m_instrument = m_adoptedPort.get();
+    m_instrument->setReadBufferSize(MaximumBytesPerPass);
+    connect(m_instrument, &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
+    connect(m_instrument, &QSerialPort::readyRead, this, [this] {
+        if (m_scanState == Scan::Capturing)
+            captureArrived();
+    });
+    if (!m_ports.contains(result.port))
+        m_ports.append(result.port);
+    m_connectedRow = 1;
+    m_connectedLocation = result.port.systemLocation;
+    m_identificationAnswer = result.answer;
+    startPolling();
+}
+
+void InstrumentSession::startReadings(int intervalMs, qint64 untilMs)
+{
+    m_reading = true;
+    m_readInterval = intervalMs;
+    m_readUntilMs = untilMs;
+    m_nextReadMs = readingsClockMs();
+    if (m_link == Link::Polling)
+        sendRead();
+}
+
+bool InstrumentSession::readDue() const
+{
+    return m_nextReadMs <= readingsClockMs();
+}
+
+void InstrumentSession::sendRead()
+{
     if (!m_sinceFirstRead.isValid())
         m_sinceFirstRead.start();
-    armPass(Delay::PollInterval);
-    emit connected(Identification::instrumentIdentification(m_identificationAnswer), m_connectedLocation);
+    if (m_pace == Pace::Window) {
+        m_instrument->write("read\r\n");
+        m_replyAwaited = true;
+        armPass(Delay::PollInterval);
+        return;
+    }
+    const qint64 now = readingsClockMs();
+    // Held up for a whole interval (a stopped process, a busy machine): the
+    // rhythm starts again from now instead of catching up.
+    if (now > m_nextReadMs + m_readInterval)
+        m_nextReadMs = now;
+    // A reply that would come after the end is not asked for.
+    if (m_readUntilMs > 0 && m_nextReadMs + Delay::PollInterval > m_readUntilMs) {
+        m_reading = false;
+        emit readingsOver();
+        return;
+    }
+    // A reply that came after its pass belongs to no "read" of ours.
+    m_instrument->readAll();
+    m_instrument->write("read\r\n");
+    m_replyAwaited = true;
+    // The reply is read the window's poll interval after its "read".
+    armPass(int(std::max<qint64>(0, m_nextReadMs + Delay::PollInterval - now)));
+    m_nextReadMs += m_readInterval;
 }
 
 // One chain of passes at a time: the next pass is one timer, so the first pass
@@ -279,8 +406,23 @@ void InstrumentSession::receiveMeas()
     if (m_chainInterrupted && m_chainInterrupted())
         return;
 
-    const qint64 available = m_port.bytesAvailable();
-    const QByteArray buffer = m_port.readAll();
+    if (m_pace == Pace::Tool) {
+        // A pass reads the reply to its "read", or sends the next one.
+        if (std::exchange(m_replyAwaited, false)) {
+            const qint64 available = m_instrument->bytesAvailable();
+            monitoringPass(m_instrument->readAll(), available);
+        }
+        if (!m_reading || m_link != Link::Polling || m_scanState != Scan::Idle)
+            return;
+        if (readDue())
+            sendRead();
+        else
+            armPass(int(m_nextReadMs - readingsClockMs()));
+        return;
+    }
+
+    const qint64 available = m_instrument->bytesAvailable();
+    const QByteArray buffer = m_instrument->readAll();
     emit passStarted(scanCountdown());
 
     if (m_scanState == Scan::Capturing) {
@@ -291,27 +433,35 @@ void InstrumentSession::receiveMeas()
         return;
     }
     monitoringPass(buffer, available);
-    if (m_link == Link::Polling)
-        armPass(m_scanState == Scan::Capturing ? Delay::FirstCapturePiece : Delay::PollInterval);
+    if (m_scanState == Scan::Requested) {
+        startScan();
+        armPass(Delay::FirstCapturePiece);
+        return;
+    }
+    sendRead();
 }
 
 void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 available)
 {
-    if (const auto display = decodeMeasurementReply(buffer, available)) {
-        const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
-                                                  m_sinceFirstRead.elapsed() / 1000.0, m_limits);
-        m_lastReading = row;
-        emit readingAccepted(*display, row);
-    }
-
-    if (m_scanState != Scan::Requested) {
-        m_port.write("read\r\n");
+    const auto display = decodeMeasurementReply(buffer, available);
+    if (!display)
         return;
-    }
+    const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
+                                              m_sinceFirstRead.elapsed() / 1000.0, m_limits);
+    m_lastReading = row;
+    emit readingAccepted(*display, row);
+}
+
+void InstrumentSession::startScan()
+{
     m_scanState = Scan::Capturing;
     m_progress = Capture::ScanProgress();
-    m_port.readAll();
-    m_port.write("SCAN\r\n");
+    m_beforeBitmap.clear();
+    m_replyAwaited = false;
+    m_instrument->readAll();
+    m_instrument->write("SCAN\r\n");
+    if (m_pace == Pace::Tool)
+        m_captureSilence.start(NoDataAllowanceMs);
 }
 
 void InstrumentSession::capturingPass(const QByteArray &buffer)
@@ -319,12 +469,12 @@ void InstrumentSession::capturingPass(const QByteArray &buffer)
     const Capture::CapturingPass pass = takeCaptureBytes(buffer);
     if (pass.captureTooLong) {
         // The instrument does not stop by itself: keep what the file holds.
-        m_port.write("scan\r\n");
+        m_instrument->write("scan\r\n");
         emit diagnostic(QStringLiteral(" Capture cut at %1 bytes").arg(m_progress.captureOffset));
     }
     if (pass.sendStop) {
         // The bitmap is whole; what follows it is not written.
-        m_port.write("scan\r\n");
+        m_instrument->write("scan\r\n");
         emit diagnostic(QStringLiteral(" Data past the capture's end: asked to stop"));
     }
     if (pass.ignoredStop)
@@ -333,35 +483,89 @@ void InstrumentSession::capturingPass(const QByteArray &buffer)
         endScan();
 }
 
-// Decides what the bytes read are to the scan and puts any piece into the
-// capture file: the pass's own step, and the last step of a scan whose
-// instrument went away with bytes still waiting.
+// The tool's capture: bytes as they arrive.
+void InstrumentSession::captureArrived()
+{
+    QByteArray bytes = m_instrument->readAll();
+    if (bytes.isEmpty())
+        return;
+    if (!m_progress.pieceReceived) {
+        // Read as it arrives, the echo may come alone and the bitmap later,
+        // or "B" in one read and "M" in the next: the first piece is the
+        // bytes up to the bitmap's beginning, then cut as the window cuts it.
+        m_beforeBitmap += bytes;
+        if (!m_beforeBitmap.contains("BM")) {
+            if (m_beforeBitmap.size() > LongestEcho)
+                m_beforeBitmap = m_beforeBitmap.right(1);
+            return;
+        }
+        bytes = std::exchange(m_beforeBitmap, QByteArray());
+    }
+    m_captureSilence.start(SilenceMs);
+    const Capture::CapturingPass pass = takeCaptureBytes(bytes);
+    // Bytes past the bitmap's end keep coming: the instrument is asked to stop.
+    if (pass.sendStop || pass.captureTooLong)
+        m_instrument->write("scan\r\n");
+    // A capture that cannot be written is over.
+    if (pass.endScan || scanOutcome().complete || !m_captureError.isEmpty())
+        endScan();
+}
+
+// Decides what the bytes read are to the scan and keeps any piece: the pass's
+// own step, and the last step of a scan whose instrument went away with bytes
+// still waiting.
 Capture::CapturingPass InstrumentSession::takeCaptureBytes(const QByteArray &bytes)
 {
     const Capture::CapturingPass pass
-        = Capture::decideCapturingPass(m_progress, bytes, m_dragGuard, m_sinceFirstRead.elapsed());
+        = Capture::decideCapturingPass(m_progress, bytes, m_dragGuard, m_clock.elapsed());
     if (!pass.writePiece)
         return pass;
-    const Capture::StoredPiece stored = Capture::writeCapturePiece(m_captureFileName, pass.offset, pass.piece);
-    if (!stored.error.isEmpty()) {
-        m_captureError = stored.error;
-        emit captureFailed(m_captureFileName, stored.error);
+    if (m_captureFileName.isEmpty()) {
+        Capture::placePiece(m_captureInMemory, pass.offset, pass.piece);
+    } else {
+        const Capture::StoredPiece stored
+            = Capture::writeCapturePiece(m_captureFileName, pass.offset, pass.piece);
+        if (!stored.error.isEmpty()) {
+            m_captureError = stored.error;
+            emit captureFailed(m_captureFileName, stored.error);
+        }
+        if (stored.opened && m_pace == Pace::Window)
+            emit capturePictureChanged(Capture::captureFilePicture(m_captureFileName));
     }
-    if (stored.opened)
-        emit capturePictureChanged(Capture::captureFilePicture(m_captureFileName));
+    const Capture::ScanOutcome outcome = scanOutcome();
+    emit captureReceived(outcome.received, outcome.announced);
     emit captureProgressed(Capture::progressValue(m_progress.captureOffset));
     return pass;
 }
 
 void InstrumentSession::endScan()
 {
+    if (m_scanState != Scan::Capturing)
+        return;
+    if (m_pace == Pace::Window) {
+        leaveCapturing();
+        sendRead();
+        return;
+    }
+    m_captureSilence.stop();
+    // An unfinished stream, or one that went on past the bitmap, is stopped:
+    // the instrument would otherwise go on sending to no one.
+    if (m_instrument->isOpen() && (!scanOutcome().complete || m_progress.excessSinceMs >= 0)) {
+        m_instrument->write("scan\r\n");
+        m_instrument->waitForBytesWritten(200);
+    }
     leaveCapturing();
-    m_port.write("read\r\n");
+    // Readings asked for go on after the scan.
+    if (m_reading && m_link == Link::Polling) {
+        m_nextReadMs = readingsClockMs();
+        sendRead();
+    }
 }
 
 void InstrumentSession::leaveCapturing()
 {
     m_scanState = Scan::Idle;
+    m_captureSilence.stop();
     const Capture::ScanOutcome outcome = scanOutcome();
     if (m_captureError.isEmpty() && !outcome.complete)
         emit diagnostic(QStringLiteral(" Capture incomplete: %1 bytes").arg(outcome.received));
@@ -380,50 +584,105 @@ QString InstrumentSession::requestScan(const QString &fileName, const QString &t
         return error;
     }
     m_captureFileName = fileName;
+    m_captureInMemory.clear();
     m_captureError.clear();
     m_scanState = Scan::Requested;
+    if (m_pace == Pace::Tool && m_link == Link::Polling)
+        startScan();
+    return QString();
+}
+
+QString InstrumentSession::requestScanInMemory(const QString &templateFileName)
+{
+    QByteArray blank;
+    const QString error = Capture::loadCaptureTemplate(templateFileName, blank);
+    if (!error.isEmpty())
+        return error;
+    m_captureFileName.clear();
+    m_captureInMemory = blank;
+    m_captureError.clear();
+    m_scanState = Scan::Requested;
+    if (m_pace == Pace::Tool && m_link == Link::Polling)
+        startScan();
     return QString();
 }
 
 void InstrumentSession::stopScan()
 {
-    if (m_scanState == Scan::Capturing)
-        m_port.write("scan\r\n");
+    if (m_scanState != Scan::Capturing)
+        return;
+    if (m_pace == Pace::Window) {
+        m_instrument->write("scan\r\n");
+        return;
+    }
+    // What has arrived is kept; endScan() asks the instrument to stop.
+    captureArrived();
+    endScan();
+}
+
+void InstrumentSession::close()
+{
+    m_reading = false;
+    m_nextPass.stop();
+    m_returnWatch.stop();
+    m_captureSilence.stop();
+    m_link = Link::None;
+    m_connectedRow = 0;
+    m_instrument->close();
 }
 
 void InstrumentSession::onPortError(QSerialPort::SerialPortError error)
 {
     // A port that failed to open is dealt with where it was opened.
-    if (!isFatalPortError(error))
-        return;
-    if (sender() == &m_probePort) {
-        // A port that went away while probed has no answer.
-        m_probePort.close();
-        return;
-    }
-    if (m_port.isOpen())
-        instrumentLost(m_port.errorString());
+    if (isFatalPortError(error) && m_instrument->isOpen())
+        instrumentLost(m_instrument->errorString());
 }
 
 void InstrumentSession::instrumentLost(const QString &reason)
 {
     // Capture bytes that arrived before the loss are the capture's too: they
-    // go into the file before the port, and its buffer, are closed.
-    if (m_scanState == Scan::Capturing && m_link == Link::Polling && m_port.isOpen()) {
-        const QByteArray waiting = m_port.readAll();
-        if (!waiting.isEmpty())
-            takeCaptureBytes(waiting);
+    // are kept before the port, and its buffer, are closed.
+    if (m_scanState == Scan::Capturing && m_link == Link::Polling && m_instrument->isOpen()) {
+        if (m_pace == Pace::Tool) {
+            captureArrived();
+        } else {
+            const QByteArray waiting = m_instrument->readAll();
+            if (!waiting.isEmpty())
+                takeCaptureBytes(waiting);
+        }
     }
-    m_port.close();
+    m_instrument->close();
     if (m_link == Link::None)
         return;
     m_link = Link::None;
+    m_replyAwaited = false;
     m_lastReading.reset();
     emit diagnostic(QStringLiteral(" Lost: ") + reason);
-    // The capture file already holds every piece that arrived.
+    emit lost(reason);
+    // The capture already holds every piece that arrived.
     if (m_scanState == Scan::Capturing)
         leaveCapturing();
-    // The instrument's row stays listed: the watch over the ports connects
-    // it again when it answers, and choosing it connects at once.
-    emit lost(reason);
+    // The window's watch over the ports connects the instrument's row again
+    // when it answers, and choosing it connects at once; the tool asks its
+    // device.
+    if (m_pace == Pace::Tool)
+        m_returnWatch.start(Delay::PortWatch);
+}
+
+// The lost instrument is asked again, as the window asks for it, whenever its
+// device is there.
+void InstrumentSession::lookForReturn()
+{
+    if (m_link != Link::None || m_connectedRow == 0)
+        return;
+    if (!QFileInfo::exists(m_connectedLocation)) {
+        m_returnWatch.start(Delay::PortWatch);
+        return;
+    }
+    for (const SerialPortEntry &port : std::as_const(m_ports)) {
+        if (port.systemLocation == m_connectedLocation) {
+            m_probe.start({port});
+            return;
+        }
+    }
 }

@@ -1,13 +1,13 @@
 #include "io/sessionlog.h"
 
 #include "io/instrumentsession.h"
-#include "rules/identification.h"
 
 #include <QCoreApplication>
 
-SessionLog::SessionLog(InstrumentSession *session, QObject *parent)
+SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObject *parent)
     : QObject(parent)
     , m_session(session)
+    , m_program(program)
 {
     connect(session, &InstrumentSession::connected, this, &SessionLog::connected);
     connect(session, &InstrumentSession::readingAccepted, this,
@@ -15,9 +15,19 @@ SessionLog::SessionLog(InstrumentSession *session, QObject *parent)
     connect(session, &InstrumentSession::lost, this, &SessionLog::lost);
 }
 
-bool SessionLog::open(const QString &fileName, QString *error)
+bool SessionLog::open(const QString &fileName, LogFormat format, QString *error)
 {
-    if (!m_log.open(fileName, logFormatForFileName(fileName))) {
+    return opened(m_log.open(fileName, format), error);
+}
+
+bool SessionLog::openStandardOutput(LogFormat format, QString *error)
+{
+    return opened(m_log.openStandardOutput(format), error);
+}
+
+bool SessionLog::opened(bool success, QString *error)
+{
+    if (!success) {
         if (error)
             *error = m_log.errorString();
         return false;
@@ -25,8 +35,7 @@ bool SessionLog::open(const QString &fileName, QString *error)
     m_loggedDevice.clear();
     m_waitsForReturn = false;
     if (m_session->link() == InstrumentSession::Link::Polling)
-        connected(Identification::instrumentIdentification(m_session->identificationAnswer()),
-                  m_session->device());
+        connected(m_session->identification(), m_session->device());
     return true;
 }
 
@@ -41,7 +50,7 @@ void SessionLog::connected(const QString &identification, const QString &device)
         return;
     }
     LogSession session;
-    session.program = QStringLiteral("zentaval");
+    session.program = m_program;
     session.version = QCoreApplication::applicationVersion();
     session.identification = identification;
     session.device = device;

@@ -46,7 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *parent)
     : QMainWindow(parent)
     , ui(new MainWindowUi)
-    , m_session(new InstrumentSession(std::move(ports), this))
+    , m_session(new InstrumentSession(std::move(ports), InstrumentSession::Pace::Window, this))
 {
     registerFontSubstitutes();
     ui->setupUi(this);
@@ -132,8 +132,8 @@ TrendWindow *MainWindow::trendWindow()
 
 bool MainWindow::startMeasurementLog(const QString &fileName, QString *error)
 {
-    auto *log = new SessionLog(m_session, this);
-    if (!log->open(fileName, error)) {
+    auto *log = new SessionLog(m_session, QStringLiteral("zentaval"), this);
+    if (!log->open(fileName, logFormatForFileName(fileName), error)) {
         delete log;
         return false;
     }
