@@ -115,14 +115,7 @@ void CaptureCommand::scanEnded(const Capture::ScanOutcome &outcome, const QStrin
         finish(ExitStatus::Done);
         return;
     }
-    printError(outcome.announced < 0
-                   ? QStringLiteral("capture incomplete: %1 holds %2 bytes; the instrument never sent its size")
-                         .arg(m_options.output)
-                         .arg(outcome.received)
-                   : QStringLiteral("capture incomplete: %1 holds %2 of the %3 bytes")
-                         .arg(m_options.output)
-                         .arg(outcome.received)
-                         .arg(outcome.announced));
+    printError(QStringLiteral("capture incomplete: ") + Capture::incompleteCaptureText(m_options.output, outcome));
     finish(ExitStatus::CaptureIncomplete);
 }
 

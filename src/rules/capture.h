@@ -82,6 +82,11 @@ struct ScanOutcome
 };
 ScanOutcome scanOutcome(const ScanProgress &progress);
 
+// What a capture file holds after a scan that ended short: "<file> holds N of
+// the M bytes of the capture", or "<file> holds N bytes of the capture; the
+// instrument never sent its size".
+QString incompleteCaptureText(const QString &fileName, const ScanOutcome &outcome);
+
 // The template, and so every capture, is a 24-bit bitmap of this size: the
 // instrument's capture turned back from how it is shown.
 constexpr int CaptureWidth = 254;

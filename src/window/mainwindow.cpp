@@ -264,14 +264,9 @@ void MainWindow::showScanEnded(const Capture::ScanOutcome &outcome, const QStrin
         return;
     }
     // The file holds what arrived; the rest is still the blank template.
-    const QString file = m_session->captureFileName();
     ui->ScanningLabel->setText(tr("Incomplete"));
-    ui->ScanningLabel->setToolTip(
-        outcome.announced < 0
-            ? tr("%1 holds %2 bytes of the capture; the instrument never sent its size.")
-                  .arg(file)
-                  .arg(outcome.received)
-            : tr("%1 holds %2 of the %3 bytes of the capture.").arg(file).arg(outcome.received).arg(outcome.announced));
+    ui->ScanningLabel->setToolTip(Capture::incompleteCaptureText(m_session->captureFileName(), outcome)
+                                  + QLatin1Char('.'));
 }
 
 void MainWindow::showLost(const QString &reason)
