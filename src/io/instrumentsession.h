@@ -173,7 +173,7 @@ private:
     void receiveMeas();
     void lookForReturn();
 
-    bool openPort(QSerialPort &port, int portIndex);
+    void usePort(std::unique_ptr<QSerialPort> port);
     void collectProbeAnswer();
     void removeRow(int row);
     void startPolling();
@@ -199,9 +199,7 @@ private:
 
     Pace m_pace;
     std::unique_ptr<SerialPortProvider> m_provider;
-    QSerialPort m_port; // the instrument's
-    std::unique_ptr<QSerialPort> m_adoptedPort;
-    QSerialPort *m_instrument = &m_port; // m_port, or the port a probe found
+    std::unique_ptr<QSerialPort> m_port; // the instrument's: opened here, or the port a probe found
     Link m_link = Link::None;
 
     // Discovery and the watch over the ports.
