@@ -132,8 +132,18 @@ void InstrumentSession::usePort(std::unique_ptr<QSerialPort> port)
     m_port->setReadBufferSize(MaximumBytesPerPass);
     connect(m_port.get(), &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
     connect(m_port.get(), &QSerialPort::readyRead, this, [this] {
-        if (m_pace == Pace::Tool && m_scanState == Scan::Capturing)
+        if (m_pace != Pace::Tool)
+            return;
+        if (m_scanState == Scan::Capturing) {
             captureArrived();
+            return;
+        }
+        // The reading before a scan is taken as soon as it is whole.
+        if (m_scanState == Scan::Requested && m_replyAwaited
+            && decodeMeasurementReply(m_port->peek(m_port->bytesAvailable()), m_port->bytesAvailable())) {
+            m_nextPass.stop();
+            receiveMeas();
+        }
     });
 }
 
@@ -407,6 +417,10 @@ void InstrumentSession::receiveMeas()
             const qint64 available = m_port->bytesAvailable();
             monitoringPass(m_port->readAll(), available);
         }
+        if (m_scanState == Scan::Requested) {
+            startScan();
+            return;
+        }
         if (!m_reading || m_link != Link::Polling || m_scanState != Scan::Idle)
             return;
         if (readDue())
@@ -442,7 +456,7 @@ void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 availabl
     if (!display)
         return;
     const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
-                                              m_sinceFirstRead.elapsed() / 1000.0, m_limits);
+                                              readingsClockMs() / 1000.0, m_limits);
     m_lastReading = row;
     emit readingAccepted(*display, row);
 }
@@ -582,8 +596,7 @@ QString InstrumentSession::requestScan(const QString &fileName, const QString &t
     m_captureInMemory.clear();
     m_captureError.clear();
     m_scanState = Scan::Requested;
-    if (m_pace == Pace::Tool && m_link == Link::Polling)
-        startScan();
+    readBeforeScan();
     return QString();
 }
 
@@ -597,9 +610,25 @@ QString InstrumentSession::requestScanInMemory(const QString &templateFileName)
     m_captureInMemory = blank;
     m_captureError.clear();
     m_scanState = Scan::Requested;
-    if (m_pace == Pace::Tool && m_link == Link::Polling)
-        startScan();
+    readBeforeScan();
     return QString();
+}
+
+// At the tool's pace a scan starts at once, after one reading, so that the
+// capture is known with the reading of its moment (the window's scan starts
+// at a poll, whose reply it reads). The reply is taken as soon as it is
+// whole, at the latest a poll interval after "read\r\n".
+void InstrumentSession::readBeforeScan()
+{
+    if (m_pace != Pace::Tool || m_link != Link::Polling)
+        return;
+    m_nextPass.stop();
+    if (!m_sinceFirstRead.isValid())
+        m_sinceFirstRead.start();
+    m_port->readAll();
+    m_port->write("read\r\n");
+    m_replyAwaited = true;
+    armPass(Delay::PollInterval);
 }
 
 void InstrumentSession::stopScan()

@@ -181,6 +181,7 @@ private:
     void sendRead();
     bool readDue() const;
     void monitoringPass(const QByteArray &buffer, qint64 available);
+    void readBeforeScan();
     void startScan();
     void capturingPass(const QByteArray &buffer);
     void captureArrived();
