@@ -86,19 +86,19 @@ public:
 };
 
 // The window's own step for every piece, and its picture set on the label.
-bool capturingPass(CaptureBench &bench, QFile &captureFile)
+bool capturingPass(CaptureBench &bench)
 {
-    const Capture::StoredPiece stored = Capture::storePiece(captureFile, PieceOffset, bench.piece);
-    bench.eyePlot.setPixmap(QPixmap::fromImage(stored.picture));
-    return stored.error.isEmpty() && !stored.picture.isNull();
+    const Capture::StoredPiece stored = Capture::writeCapturePiece(bench.fileName, PieceOffset, bench.piece);
+    const QImage picture = Capture::captureFilePicture(bench.fileName);
+    bench.eyePlot.setPixmap(QPixmap::fromImage(picture));
+    return stored.error.isEmpty() && !picture.isNull();
 }
 
 void CapturingPass(benchmark::State &state)
 {
     CaptureBench bench(state, false);
-    QFile captureFile(bench.fileName);
     for (auto _ : state) {
-        if (!capturingPass(bench, captureFile)) {
+        if (!capturingPass(bench)) {
             state.SkipWithError("pass failed");
             break;
         }
@@ -128,9 +128,8 @@ BENCHMARK(LoadAndTurn)->Unit(benchmark::kMicrosecond)->UseRealTime();
 void CapturingPassPainted(benchmark::State &state)
 {
     CaptureBench bench(state, true);
-    QFile captureFile(bench.fileName);
     for (auto _ : state) {
-        if (!capturingPass(bench, captureFile)) {
+        if (!capturingPass(bench)) {
             state.SkipWithError("pass failed");
             break;
         }

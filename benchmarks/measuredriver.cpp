@@ -18,11 +18,9 @@
 //                   Scan button, then quit
 
 #include "window/mainwindow.h"
-#include "window/processstate.h"
 #include "window/mainwindowui.h"
 #include "io/serialports.h"
 #include "io/capturefile.h"
-#include "rules/pollmode.h"
 #include "processusage.h"
 #include "windowharness.h"
 
@@ -239,7 +237,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    std::printf("ports_probed=%lld\n", static_cast<long long>(PortList.size()));
+    std::printf("ports_probed=%lld\n", static_cast<long long>(window.session()->portsSeen()));
 
     double windowShownMs = -1;
     double listedMs = -1;
@@ -276,7 +274,7 @@ int main(int argc, char *argv[])
             WindowHarness::answerSaveDialog(options.captureFile);
             ui->ScanBtn->click();
         }
-        if (options.captureFile.isEmpty() || ScanCountdown <= 0) {
+        if (options.captureFile.isEmpty() || window.session()->scanCountdown() <= 0) {
             failed = options.captureFile.isEmpty() ? failed : true;
             QCoreApplication::quit();
             return;
@@ -291,7 +289,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr,
                          "%9.1f ms: gap %.1f ms, %.1f ms of it on the CPU, %.1f ms waiting for one, %s\n",
                          sinceStartMs(), gap.wallNs / 1e6, gap.cpuNs / 1e6, gap.waitingNs / 1e6,
-                         PollMode == Capturing ? "capturing" : "monitoring");
+                         WindowHarness::capturing(window) ? "capturing" : "monitoring");
         };
     }
 
@@ -310,7 +308,7 @@ int main(int argc, char *argv[])
             QTimer::singleShot(options.pollSeconds * 1000, startScan);
         }
         if (scanStartNs != 0 && !scanEnded) {
-            if (PollMode == Capturing)
+            if (WindowHarness::capturing(window))
                 sawCapturing = true;
             else if (sawCapturing) {
                 scanEnded = true;

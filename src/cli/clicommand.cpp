@@ -24,6 +24,12 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
     return std::make_unique<ListCommand>(options);
 }
 
+std::unique_ptr<SerialPortProvider> systemPorts(const CliOptions &options)
+{
+    return std::make_unique<SystemSerialPorts>(QStringList(), SystemSerialPorts::Enumeration::SystemAndExtra,
+                                               options.lineOverride);
+}
+
 void printError(const QString &text)
 {
     if (text.isEmpty())

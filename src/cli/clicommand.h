@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/cliarguments.h"
-#include "cli/instrumentprobe.h"
+#include "io/instrumentprobe.h"
 
 #include <QObject>
 
@@ -25,6 +25,9 @@ signals:
 };
 
 std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options);
+
+// The system's serial ports with the line settings of the command line.
+std::unique_ptr<SerialPortProvider> systemPorts(const CliOptions &options);
 
 // A line on standard error, with the program's name in front.
 void printError(const QString &text);

@@ -11,15 +11,14 @@
 ListCommand::ListCommand(const CliOptions &options, QObject *parent)
     : CliCommand(parent)
     , m_options(options)
-    , m_ports({}, SystemSerialPorts::Enumeration::SystemAndExtra, options.lineOverride)
-    , m_probe(m_ports)
+    , m_session(systemPorts(options), InstrumentSession::Pace::Tool)
 {
-    connect(&m_probe, &InstrumentProbe::finished, this, &ListCommand::report);
+    connect(&m_session, &InstrumentSession::probed, this, &ListCommand::report);
 }
 
 void ListCommand::start()
 {
-    m_probe.start(portsToProbe(m_ports, m_options.devices));
+    m_session.probe(portsToProbe(m_session.ports(), m_options.devices));
 }
 
 void ListCommand::stop()
@@ -27,10 +26,10 @@ void ListCommand::stop()
     emit finished(ExitStatus::NoInstrument);
 }
 
-void ListCommand::report()
+void ListCommand::report(const QList<InstrumentProbe::Result> &results)
 {
     int found = 0;
-    for (const InstrumentProbe::Result &result : m_probe.results()) {
+    for (const InstrumentProbe::Result &result : results) {
         if (result.outcome == InstrumentProbe::Outcome::Instrument) {
             const QByteArray line
                 = listLine(result.port.systemLocation,

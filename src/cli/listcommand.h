@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/clicommand.h"
-#include "cli/instrumentprobe.h"
+#include "io/instrumentsession.h"
 
 // zentaval-cli list: every instrument that answers, one a line on standard
 // output; ports that cannot be probed are named on standard error.
@@ -16,11 +16,10 @@ public:
     void stop() override;
 
 private:
-    void report();
+    void report(const QList<InstrumentProbe::Result> &results);
 
     CliOptions m_options;
-    SystemSerialPorts m_ports;
-    InstrumentProbe m_probe;
+    InstrumentSession m_session;
 };
 
 // The line printed for an instrument: "DEVICE<TAB>IDENTIFICATION", or a JSON

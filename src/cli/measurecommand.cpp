@@ -1,29 +1,28 @@
 #include "cli/measurecommand.h"
 
-#include "rules/delays.h"
 #include "cli/exitstatus.h"
-#include "rules/identification.h"
-#include "rules/measurementreply.h"
+#include "rules/delays.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-
-#include <algorithm>
 
 MeasureCommand::MeasureCommand(const CliOptions &options, QObject *parent)
     : CliCommand(parent)
     , m_options(options)
-    , m_ports({}, SystemSerialPorts::Enumeration::SystemAndExtra, options.lineOverride)
+    , m_session(systemPorts(options), InstrumentSession::Pace::Tool)
+    , m_log(&m_session, QCoreApplication::applicationName())
 {
-    for (QTimer *timer : {&m_passTimer, &m_watchTimer, &m_durationTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    connect(&m_passTimer, &QTimer::timeout, this, [this] { m_replyAwaited ? collectReply() : sendRead(); });
-    connect(&m_watchTimer, &QTimer::timeout, this, &MeasureCommand::lookForReturn);
-    // A run ends at its last pass before the end; this ends one that has no
-    // passes running, because the instrument is lost.
+    m_session.setLimits(options.limits);
+    m_durationTimer.setSingleShot(true);
+    m_durationTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_durationTimer, &QTimer::timeout, this, [this] { finish(exitStatus()); });
+    connect(&m_session, &InstrumentSession::probed, this, &MeasureCommand::instrumentFound);
+    connect(&m_session, &InstrumentSession::connected, this, &MeasureCommand::connected);
+    connect(&m_session, &InstrumentSession::readingAccepted, this,
+            [this](const MeasurementDisplay &, const MeasurementRow &row) { reading(row); });
+    connect(&m_session, &InstrumentSession::readingsOver, this, [this] { finish(exitStatus()); });
+    connect(&m_session, &InstrumentSession::lost, this, &MeasureCommand::lost);
+    connect(&m_log, &SessionLog::writeFailed, this,
+            [this](const QString &, const QString &reason) { writeFailed(reason); });
 }
 
 MeasureCommand::~MeasureCommand() = default;
@@ -32,16 +31,15 @@ void MeasureCommand::start()
 {
     // The output is opened first: a run that cannot keep its rows does not
     // start.
-    const bool opened = m_options.output.isEmpty() ? m_log.openStandardOutput(m_options.logFormat)
-                                                   : m_log.open(m_options.output, m_options.logFormat);
+    QString error;
+    const bool opened = m_options.output.isEmpty() ? m_log.openStandardOutput(m_options.logFormat, &error)
+                                                   : m_log.open(m_options.output, m_options.logFormat, &error);
     if (!opened) {
-        printError(QStringLiteral("%1 cannot be written: %2").arg(m_options.output, m_log.errorString()));
+        printError(QStringLiteral("%1 cannot be written: %2").arg(m_options.output, error));
         finish(ExitStatus::FileNotWritten);
         return;
     }
-    m_probe = std::make_unique<InstrumentProbe>(m_ports);
-    connect(m_probe.get(), &InstrumentProbe::finished, this, &MeasureCommand::instrumentFound);
-    m_probe->start(portsToProbe(m_ports, m_options.devices));
+    m_session.probe(portsToProbe(m_session.ports(), m_options.devices));
 }
 
 void MeasureCommand::stop()
@@ -49,155 +47,51 @@ void MeasureCommand::stop()
     finish(exitStatus());
 }
 
-void MeasureCommand::instrumentFound()
+void MeasureCommand::instrumentFound(const QList<InstrumentProbe::Result> &results)
 {
-    const QList<InstrumentProbe::Result> results = m_probe->results();
     const int found = firstInstrument(results);
     if (found < 0) {
         finish(ExitStatus::NoInstrument);
         return;
     }
-    m_device = results.at(found).port;
-    LogSession session;
-    session.program = QCoreApplication::applicationName();
-    session.version = QCoreApplication::applicationVersion();
-    session.identification = Identification::instrumentIdentification(results.at(found).answer);
-    session.device = m_device.systemLocation;
-    session.lineSettings = describeLineSettings(m_ports.lineSettings(m_device));
-    session.start = QDateTime::currentDateTimeUtc();
-    if (!m_log.writeSession(session)) {
-        writeFailed();
+    // The log's block for the instrument is written as it connects.
+    m_session.adopt(found);
+    if (m_ended)
         return;
-    }
-    printNote(m_options, QStringLiteral("measuring %1 on %2").arg(session.identification, session.device));
-    startPolling(m_probe->takePort(found));
+    m_measuring = true;
+    m_session.startReadings(m_options.intervalMs, m_options.durationMs);
+    // A run ends at its last reading before the end; this ends one that has
+    // no readings running, because the instrument is lost.
+    if (m_options.durationMs > 0)
+        m_durationTimer.start(int(m_options.durationMs + Delay::PollInterval / 2));
 }
 
-void MeasureCommand::startPolling(std::unique_ptr<QSerialPort> port)
+void MeasureCommand::connected(const QString &identification, const QString &device)
 {
-    m_port = std::move(port);
-    connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        if (isFatalPortError(error))
-            lose(m_port->errorString());
-    });
-    m_state = State::Measuring;
-    if (!m_clock.isValid()) {
-        m_clock.start();
-        if (m_options.durationMs > 0)
-            m_durationTimer.start(int(m_options.durationMs + Delay::PollInterval / 2));
-    }
-    m_nextReadMs = m_clock.elapsed();
-    sendRead();
+    printNote(m_options, m_measuring ? QStringLiteral("connected again: %1 on %2").arg(identification, device)
+                                     : QStringLiteral("measuring %1 on %2").arg(identification, device));
 }
 
-void MeasureCommand::armPass(qint64 atMs)
+void MeasureCommand::reading(const MeasurementRow &row)
 {
-    m_passTimer.start(int(std::max<qint64>(0, atMs - m_clock.elapsed())));
-}
-
-void MeasureCommand::sendRead()
-{
-    const qint64 now = m_clock.elapsed();
-    // Held up for a whole interval (a stopped process, a busy machine): the
-    // rhythm starts again from now instead of catching up.
-    if (now > m_nextReadMs + m_options.intervalMs)
-        m_nextReadMs = now;
-    // A reply that would come after the run's end is not asked for.
-    if (m_options.durationMs > 0 && m_nextReadMs + Delay::PollInterval > m_options.durationMs) {
+    if (m_ended)
+        return;
+    ++m_rows;
+    m_limitMissed = m_limitMissed || !row.pass;
+    if (m_options.count > 0 && m_rows >= m_options.count)
         finish(exitStatus());
-        return;
-    }
-    // A reply that came after its pass belongs to no "read" of ours.
-    m_port->readAll();
-    m_port->write("read\r\n");
-    m_replyAwaited = true;
-    // The reply is read the window's poll interval after its "read".
-    armPass(m_nextReadMs + Delay::PollInterval);
-    m_nextReadMs += m_options.intervalMs;
 }
 
-void MeasureCommand::collectReply()
+void MeasureCommand::lost(const QString &reason)
 {
-    m_replyAwaited = false;
-    const qint64 available = m_port->bytesAvailable();
-    const QByteArray reply = m_port->readAll();
-    if (const auto display = decodeMeasurementReply(reply, available)) {
-        const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
-                                                  m_clock.elapsed() / 1000.0, m_options.limits);
-        if (!m_log.writeRow(row)) {
-            writeFailed();
-            return;
-        }
-        ++m_rows;
-        m_limitMissed = m_limitMissed || !row.pass;
-        if (m_options.count > 0 && m_rows >= m_options.count) {
-            finish(exitStatus());
-            return;
-        }
-    }
-    if (m_nextReadMs <= m_clock.elapsed())
-        sendRead();
-    else
-        armPass(m_nextReadMs);
-}
-
-void MeasureCommand::lose(const QString &reason)
-{
-    if (m_state != State::Measuring)
-        return;
-    m_state = State::Lost;
-    m_passTimer.stop();
-    // The port stops its error storm once closed; it is deleted after the
-    // signal that brought us here.
-    m_port->close();
-    m_port.release()->deleteLater();
-    if (!m_log.writeLost(QDateTime::currentDateTimeUtc(), reason)) {
-        writeFailed();
-        return;
-    }
-    printNote(
-        m_options,
-        QStringLiteral("instrument lost (%1): waiting for it on %2").arg(reason, m_device.systemLocation));
-    m_watchTimer.start(Delay::PortWatch);
-}
-
-// The lost instrument is asked again, as the window asks for it, whenever its
-// device is there.
-void MeasureCommand::lookForReturn()
-{
-    if (!QFileInfo::exists(m_device.systemLocation)) {
-        m_watchTimer.start(Delay::PortWatch);
-        return;
-    }
-    m_probe = std::make_unique<InstrumentProbe>(m_ports);
-    connect(m_probe.get(), &InstrumentProbe::finished, this, &MeasureCommand::instrumentBack);
-    m_probe->start({m_device});
-}
-
-void MeasureCommand::instrumentBack()
-{
-    if (m_state != State::Lost)
-        return;
-    const InstrumentProbe::Result result = m_probe->results().constFirst();
-    if (result.outcome != InstrumentProbe::Outcome::Instrument) {
-        m_watchTimer.start(Delay::PortWatch);
-        return;
-    }
-    const QString identification = Identification::instrumentIdentification(result.answer);
-    if (!m_log.writeConnected(QDateTime::currentDateTimeUtc(), identification)) {
-        writeFailed();
-        return;
-    }
     printNote(m_options,
-              QStringLiteral("connected again: %1 on %2").arg(identification, m_device.systemLocation));
-    startPolling(m_probe->takePort(0));
+              QStringLiteral("instrument lost (%1): waiting for it on %2").arg(reason, m_session.device()));
 }
 
-void MeasureCommand::writeFailed()
+void MeasureCommand::writeFailed(const QString &reason)
 {
     printError(QStringLiteral("%1 could not be written: %2")
-                   .arg(m_options.output.isEmpty() ? QStringLiteral("standard output") : m_options.output,
-                        m_log.errorString()));
+                   .arg(m_options.output.isEmpty() ? QStringLiteral("standard output") : m_options.output, reason));
     m_writeFailed = true;
     finish(exitStatus());
 }
@@ -209,21 +103,18 @@ int MeasureCommand::exitStatus() const
     if (m_limitMissed)
         return ExitStatus::LimitMissed;
     // No reading at all, or the instrument was gone when the run ended.
-    if (m_rows == 0 || m_state == State::Lost)
+    if (m_rows == 0 || m_session.link() != InstrumentSession::Link::Polling)
         return ExitStatus::NoInstrument;
     return ExitStatus::Done;
 }
 
 void MeasureCommand::finish(int exitStatus)
 {
-    if (m_state == State::Ended)
+    if (m_ended)
         return;
-    m_state = State::Ended;
-    m_passTimer.stop();
-    m_watchTimer.stop();
+    m_ended = true;
     m_durationTimer.stop();
-    if (m_port)
-        m_port->close();
+    m_session.close();
     m_log.close();
     emit finished(exitStatus);
 }

@@ -1,14 +1,10 @@
 #pragma once
 
 #include "cli/clicommand.h"
-#include "cli/instrumentprobe.h"
-#include "io/measurementlog.h"
+#include "io/instrumentsession.h"
+#include "io/sessionlog.h"
 
-#include <QElapsedTimer>
-#include <QSerialPort>
 #include <QTimer>
-
-#include <memory>
 
 // zentaval-cli measure: "read\r\n" every interval, one row per reply the
 // window would accept, each row on disk as it is written. A lost instrument
@@ -25,35 +21,21 @@ public:
     void stop() override;
 
 private:
-    enum class State { Finding, Measuring, Lost, Ended };
-
-    void instrumentFound();
-    void instrumentBack();
-    void startPolling(std::unique_ptr<QSerialPort> port);
-    void sendRead();
-    void collectReply();
-    void armPass(qint64 atMs);
-    void lose(const QString &reason);
-    void lookForReturn();
-    void writeFailed();
+    void instrumentFound(const QList<InstrumentProbe::Result> &results);
+    void connected(const QString &identification, const QString &device);
+    void reading(const MeasurementRow &row);
+    void lost(const QString &reason);
+    void writeFailed(const QString &reason);
     void finish(int exitStatus);
     int exitStatus() const;
 
     CliOptions m_options;
-    SystemSerialPorts m_ports;
-    std::unique_ptr<InstrumentProbe> m_probe;
-    std::unique_ptr<QSerialPort> m_port;
-    SerialPortEntry m_device;
-    MeasurementLog m_log;
-    State m_state = State::Finding;
-
-    // Since the first "read\r\n"; every time below is on this clock.
-    QElapsedTimer m_clock;
-    QTimer m_passTimer;
-    QTimer m_watchTimer;
+    InstrumentSession m_session;
+    SessionLog m_log;
+    bool m_measuring = false;
+    bool m_ended = false;
+    // Ends a run that has no readings running, because the instrument is lost.
     QTimer m_durationTimer;
-    bool m_replyAwaited = false;
-    qint64 m_nextReadMs = 0;
     int m_rows = 0;
     bool m_limitMissed = false;
     bool m_writeFailed = false;

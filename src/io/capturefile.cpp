@@ -66,30 +66,26 @@ QString prepareCaptureFile(const QString &templateFileName, const QString &captu
     return QString();
 }
 
-StoredPiece storePiece(QFile &captureFile, qint64 offset, const QByteArray &piece)
+StoredPiece writeCapturePiece(const QString &captureFileName, qint64 offset, const QByteArray &piece)
 {
     StoredPiece stored;
-    // The file was prepared from the template when the scan was requested. One
-    // that has gone since is not made again from the remaining pieces alone:
-    // that would be no bitmap.
-    if (!captureFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-        stored.error = captureFile.errorString();
+    QFile file(captureFileName);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
+        stored.error = file.errorString();
         return stored;
     }
     stored.opened = true;
-    QByteArray content = captureFile.readAll();
-    placePiece(content, offset, piece);
-    // The whole file is on disk before the picture is loaded from it.
-    if (!captureFile.seek(0) || captureFile.write(content) != content.size() || !captureFile.flush())
-        stored.error = captureFile.errorString();
-
-    // Decoded from the file itself: a pixmap loaded by name may come from Qt's
-    // cache, which tells files apart by modification time in whole seconds,
-    // and show the picture of an earlier pass.
-    const QImage capture(captureFile.fileName());
-    stored.picture = shownPicture(capture);
-    captureFile.close();
+    const qint64 gap = offset - file.size();
+    const QByteArray bytes = gap > 0 ? QByteArray(gap, ' ') + piece : piece;
+    const qint64 from = gap > 0 ? file.size() : offset;
+    if (!file.seek(from) || file.write(bytes) != bytes.size() || !file.flush())
+        stored.error = file.errorString();
     return stored;
+}
+
+QImage captureFilePicture(const QString &captureFileName)
+{
+    return shownPicture(QImage(captureFileName));
 }
 
 QImage shownPicture(const QImage &capture)

@@ -5,8 +5,6 @@
 #include <QImage>
 #include <QString>
 
-class QFile;
-
 // The capture file on disk and the picture shown from it.
 namespace Capture {
 
@@ -31,16 +29,25 @@ QString loadCaptureTemplate(const QString &templateFileName, QByteArray &blank);
 // else why the capture cannot be saved.
 QString prepareCaptureFile(const QString &templateFileName, const QString &captureFileName);
 
-// One Capturing pass's work on disk: the piece is put into the capture file
-// at `offset`, the whole file is written back, and its picture is loaded from
-// the file just written and turned a quarter turn, as EyePlot shows it.
+// One piece of a capture on disk: `piece` is written into the capture file
+// at `offset`, and nothing else of the file is read or written, so the file
+// stays a whole bitmap at every moment. A gap before an offset past the
+// file's end is filled with spaces. The file is opened for each piece and
+// closed again, and must exist: the file was prepared from the template when
+// the scan was requested, and one that has gone since is not made again from
+// the remaining pieces alone (that would be no bitmap).
 struct StoredPiece
 {
-    QString error; // why the file could not be opened or written; empty when it was
-    bool opened = false;
-    QImage picture; // null when the file does not decode (yet)
+    QString error;       // why the file could not be opened or written; empty when it was
+    bool opened = false; // the file was there to write into
 };
-StoredPiece storePiece(QFile &captureFile, qint64 offset, const QByteArray &piece);
+StoredPiece writeCapturePiece(const QString &captureFileName, qint64 offset, const QByteArray &piece);
+
+// The capture file's picture as it is on disk now, turned as the window shows
+// it; null while it does not decode. Decoded from the file itself: a pixmap
+// loaded by name may come from Qt's cache, which tells files apart by
+// modification time in whole seconds, and show an earlier picture.
+QImage captureFilePicture(const QString &captureFileName);
 
 // A capture as the window shows it: turned a quarter turn clockwise
 // (239 x 254 for the instrument's 254 x 239 bitmap); null when it does not

@@ -1,7 +1,5 @@
 #include "rules/capture.h"
 
-#include "rules/delays.h"
-#include "rules/pollmode.h"
 
 #include <QtEndian>
 
@@ -108,6 +106,18 @@ ScanOutcome scanOutcome(const ScanProgress &progress)
     return outcome;
 }
 
+QString incompleteCaptureText(const QString &fileName, const ScanOutcome &outcome)
+{
+    if (outcome.announced < 0)
+        return QStringLiteral("%1 holds %2 bytes of the capture; the instrument never sent its size")
+            .arg(fileName)
+            .arg(outcome.received);
+    return QStringLiteral("%1 holds %2 of the %3 bytes of the capture")
+        .arg(fileName)
+        .arg(outcome.received)
+        .arg(outcome.announced);
+}
+
 qint64 announcedBitmapSize(const QByteArray &bitmapStart)
 {
     if (bitmapStart.size() < BitmapSizeEnd || !bitmapStart.startsWith("BM"))
@@ -132,16 +142,6 @@ QString templateProblem(const QByteArray &bytes)
         || bytes.size() - field32(10) < CaptureFileSize - HeaderSize)
         return QStringLiteral("it is cut short (%1 bytes)").arg(bytes.size());
     return QString();
-}
-
-// The poll loop's formula gives the wait for the first capture bytes.
-static_assert((15 * Capturing - 14) * Delay::PollInterval == Delay::FirstCapturePiece);
-
-int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval)
-{
-    if (pollModeBefore != 1)
-        return pollInterval;
-    return (15 * pollModeAfter - 14) * pollInterval;
 }
 
 } // namespace Capture

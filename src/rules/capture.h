@@ -82,6 +82,11 @@ struct ScanOutcome
 };
 ScanOutcome scanOutcome(const ScanProgress &progress);
 
+// What a capture file holds after a scan that ended short: "<file> holds N of
+// the M bytes of the capture", or "<file> holds N bytes of the capture; the
+// instrument never sent its size".
+QString incompleteCaptureText(const QString &fileName, const ScanOutcome &outcome);
+
 // The template, and so every capture, is a 24-bit bitmap of this size: the
 // instrument's capture turned back from how it is shown.
 constexpr int CaptureWidth = 254;
@@ -101,10 +106,5 @@ qint64 announcedBitmapSize(const QByteArray &bitmapStart);
 // Why `bytes` cannot be the capture template, or an empty string when they
 // are a 24-bit uncompressed bitmap of the capture's size.
 QString templateProblem(const QByteArray &bytes);
-
-// The delay before the next pass. A Monitoring pass arms it for the PollMode
-// that holds once it is done: one poll interval after "read\r\n", sixteen
-// after "SCAN\r\n". A Capturing pass always polls again one interval later.
-int nextPassDelay(int pollModeBefore, int pollModeAfter, int pollInterval);
 
 } // namespace Capture

@@ -1,24 +1,41 @@
 #include "window/mainwindow.h"
 
-#include "rules/delays.h"
+#include "io/capturefile.h"
+#include "io/instrumentsession.h"
+#include "io/serialports.h"
+#include "io/sessionlog.h"
 #include "rules/dragguard.h"
-#include "window/mainwindowmenu.h"
-#include "window/processstate.h"
+#include "rules/identification.h"
 #include "window/aboutbx.h"
 #include "window/fonts.h"
+#include "window/mainwindowmenu.h"
 #include "window/mainwindowui.h"
-#include "io/serialports.h"
-#include "io/measurementlog.h"
-#include "rules/pollmode.h"
+#include "window/trendwindow.h"
 
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTextCursor>
-#include <QTimer>
 
 namespace {
-constexpr qint64 MaximumBytesPerPass = 1024 * 1024;
-// The log keeps this many lines: watching the ports for a day adds more.
+
+// The diagnostic box keeps this many lines: watching the ports for a day
+// adds more.
 constexpr int LogLinesKept = 2000;
+
+QString lockLampPicture(LockLamp lamp)
+{
+    switch (lamp) {
+    case LockLamp::Green:
+        return QStringLiteral(":/new/prefix1/LED_Green.png");
+    case LockLamp::Yellow:
+        return QStringLiteral(":/new/prefix1/LED_Yellow.png");
+    case LockLamp::Grey:
+        break;
+    }
+    return QStringLiteral(":/new/prefix1/LED_Grey.png");
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -29,40 +46,125 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *parent)
     : QMainWindow(parent)
     , ui(new MainWindowUi)
-    , m_ports(std::move(ports))
+    , m_session(new InstrumentSession(std::move(ports), InstrumentSession::Pace::Window, this))
 {
     registerFontSubstitutes();
     ui->setupUi(this);
     setFixedSize(size());
-    PollInterval = Delay::PollInterval;
     ui->PortSelBox->addItem(tr("Select a Device"));
     ui->ResultsBox->document()->setMaximumBlockCount(LogLinesKept);
-    PortList = m_ports->availablePorts();
-    for (int index = 0; index < PortList.size(); ++index) {
-        m_present << PortList.at(index).systemLocation;
-        m_pendingProbes << index;
-    }
-    connect(&Port, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
-    connect(&m_probePort, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
-    // A faulty instrument that floods the line is read no faster than the
-    // passes take its bytes; far more than a whole capture fits.
-    Port.setReadBufferSize(MaximumBytesPerPass);
-    m_probePort.setReadBufferSize(MaximumBytesPerPass);
-    // Precise: a coarse timer may fire the 8 s wait for the first capture
-    // bytes up to 400 ms early.
-    m_nextPass.setSingleShot(true);
-    m_nextPass.setTimerType(Qt::PreciseTimer);
-    connect(&m_nextPass, &QTimer::timeout, this, &MainWindow::ReceiveMeas);
-    connect(this, &MainWindow::instrumentConnected, this, &MainWindow::logConnection);
-    connect(this, &MainWindow::measurementAccepted, this, &MainWindow::logMeasurement);
-    connect(this, &MainWindow::instrumentWentAway, this, &MainWindow::logLoss);
-    new MainWindowMenu(this);
-    QTimer::singleShot(Delay::FirstDiscovery, this, SLOT(Discover()));
+    compose();
+    m_session->start();
 }
 
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+// Who observes whom: the form shows the session, the log and the trend
+// window follow it, the menu holds the window's own actions.
+void MainWindow::compose()
+{
+    InstrumentSession *session = m_session;
+    // While the user works the port list the chain of passes ends.
+    session->setChainInterrupted([this] { return ui->PortSelBox->hasFocus(); });
+
+    connect(session, &InstrumentSession::diagnostic, this, &MainWindow::appendLog);
+    connect(session, &InstrumentSession::instrumentListed, this, [this](const QString &rowText) {
+        ui->PortSelBox->addItem(rowText);
+        ui->PortSelBox->setEnabled(true);
+    });
+    connect(session, &InstrumentSession::instrumentRemoved, this, [this](int row) {
+        ui->PortSelBox->removeItem(row);
+        if (m_session->rowCount() == 0 && m_session->connectedRow() == 0)
+            ui->PortSelBox->setEnabled(false);
+    });
+    connect(session, &InstrumentSession::linkOpened, this, &MainWindow::showLinkOpened);
+    connect(session, &InstrumentSession::connected, this, &MainWindow::showConnected);
+    connect(session, &InstrumentSession::passStarted, ui->spinBox, &QSpinBox::setValue);
+    connect(session, &InstrumentSession::readingAccepted, this,
+            [this](const MeasurementDisplay &display) { showReading(display); });
+    connect(session, &InstrumentSession::capturePictureChanged, this,
+            [this](const QImage &picture) { ui->EyePlot->setPixmap(QPixmap::fromImage(picture)); });
+    connect(session, &InstrumentSession::captureProgressed, ui->ScanProgressBar, &QProgressBar::setValue);
+    connect(session, &InstrumentSession::captureFailed, this, &MainWindow::showCaptureError);
+    connect(session, &InstrumentSession::scanEnded, this, &MainWindow::showScanEnded);
+    connect(session, &InstrumentSession::lost, this, &MainWindow::showLost);
+
+    // The trend follows the instrument from its first connection, whether
+    // its window is open or not.
+    connect(session, &InstrumentSession::connected, this,
+            [this](const QString &identification, const QString &device) {
+                trendWindow()->instrumentConnected(identification, device);
+            });
+    connect(session, &InstrumentSession::readingAccepted, this,
+            [this](const MeasurementDisplay &, const MeasurementRow &row) {
+                if (m_trend)
+                    m_trend->addReading(row);
+            });
+    connect(session, &InstrumentSession::lost, this, [this](const QString &reason) {
+        if (m_trend)
+            m_trend->instrumentLost(reason);
+    });
+
+    new MainWindowMenu(this);
+}
+
+void MainWindow::setMeasurementLimits(const MeasurementLimits &limits)
+{
+    m_session->setLimits(limits);
+}
+
+MeasurementLimits MainWindow::measurementLimits() const
+{
+    return m_session->limits();
+}
+
+TrendWindow *MainWindow::trendWindow()
+{
+    // The limits of the command line are set by the time of the first
+    // connection or menu entry.
+    if (!m_trend)
+        m_trend = new TrendWindow(m_session->limits(), this);
+    return m_trend;
+}
+
+bool MainWindow::startMeasurementLog(const QString &fileName, QString *error)
+{
+    auto *log = new SessionLog(m_session, QStringLiteral("zentaval"), this);
+    if (!log->open(fileName, logFormatForFileName(fileName), error)) {
+        delete log;
+        return false;
+    }
+    stopMeasurementLog();
+    m_log = log;
+    connect(log, &SessionLog::writeFailed, this, &MainWindow::logWriteFailed);
+    return true;
+}
+
+void MainWindow::stopMeasurementLog()
+{
+    delete m_log;
+}
+
+QString MainWindow::measurementLogFile() const
+{
+    return m_log ? m_log->fileName() : QString();
+}
+
+// A log that cannot be written (disk full, file system gone) is said so at
+// once; the log has stopped.
+void MainWindow::logWriteFailed(const QString &fileName, const QString &reason)
+{
+    const QString text
+        = tr("The measurement log %1 could not be written: %2\nLogging has stopped.").arg(fileName, reason);
+    m_log->deleteLater();
+    m_log = nullptr;
+    appendLog(QStringLiteral(" Log stopped: ") + text);
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Zentaval"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 #ifdef Q_OS_WIN
@@ -71,10 +173,46 @@ MainWindow::~MainWindow()
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
 {
     if (eventType == "windows_generic_MSG")
-        DragGuard = DragGuardRule::next(DragGuard, static_cast<MSG *>(message)->message);
+        m_session->setDragGuard(DragGuardRule::next(m_session->dragGuard(), static_cast<MSG *>(message)->message));
     return QMainWindow::nativeEvent(eventType, message, result);
 }
 #endif
+
+void MainWindow::on_PortSelBox_activated(int)
+{
+    // Row 0 is the prompt "Select a Device": it stands for no instrument.
+    m_session->connectToRow(ui->PortSelBox->currentIndex());
+}
+
+void MainWindow::on_ScanBtn_clicked()
+{
+    if (m_session->scan() == InstrumentSession::Scan::Capturing) {
+        m_session->stopScan();
+        return;
+    }
+
+    // A cancelled dialog changes nothing: a scan already requested keeps its file.
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, tr("Open Log File"),
+        Capture::proposedCaptureFile(m_session->captureFileName(), QDateTime::currentDateTime()),
+        tr("Image Files (*.bmp)"));
+    if (chosen.isEmpty())
+        return;
+
+    const bool pending = m_session->scan() == InstrumentSession::Scan::Requested;
+    const QString error = m_session->requestScan(chosen, Capture::templateFileName());
+    if (!error.isEmpty()) {
+        // A request already pending keeps the file it was given.
+        if (pending)
+            ui->ScanningLabel->setToolTip(tr("%1 could not be used: %2\nThe requested scan goes to %3.")
+                                              .arg(chosen, error, m_session->captureFileName()));
+        else
+            showCaptureError(chosen, error);
+        return;
+    }
+    ui->ScanningLabel->setToolTip(QString());
+    ui->ScanningLabel->setText(tr("Scanning..."));
+}
 
 void MainWindow::on_AboutBtn_clicked()
 {
@@ -83,6 +221,63 @@ void MainWindow::on_AboutBtn_clicked()
     // Info all day does not keep every dialog (and its licence text) alive.
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->show();
+}
+
+void MainWindow::showLinkOpened(int row)
+{
+    ui->LEDCOM->setToolTip(QString());
+    ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Green.png")));
+    ui->PortSelBox->setCurrentIndex(row);
+    ui->PortSelBox->setEnabled(false);
+    ui->AboutBtn->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showConnected()
+{
+    setWindowTitle(Identification::windowTitle(m_session->identificationAnswer()));
+}
+
+void MainWindow::showReading(const MeasurementDisplay &display)
+{
+    ui->LEDStat->setPixmap(QPixmap(lockLampPicture(display.lamp)));
+    ui->QFactorLabel->setText(display.qualityText);
+    ui->AmplitudeBar->setValue(display.amplitude);
+    ui->VoltageLabel->setText(display.amplitudeText);
+    ui->HeightLabel->setText(display.heightText);
+    ui->WidthLabel->setText(display.widthText);
+    ui->RateLabel->setText(display.rateText);
+}
+
+void MainWindow::showCaptureError(const QString &fileName, const QString &reason)
+{
+    ui->ScanningLabel->setText(tr("Not saved"));
+    ui->ScanningLabel->setToolTip(tr("The capture could not be written to %1: %2").arg(fileName, reason));
+}
+
+void MainWindow::showScanEnded(const Capture::ScanOutcome &outcome, const QString &captureError)
+{
+    // A capture that could not be saved keeps saying so after the scan.
+    if (!captureError.isEmpty())
+        return;
+    if (outcome.complete) {
+        ui->ScanningLabel->clear();
+        return;
+    }
+    // The file holds what arrived; the rest is still the blank template.
+    ui->ScanningLabel->setText(tr("Incomplete"));
+    ui->ScanningLabel->setToolTip(Capture::incompleteCaptureText(m_session->captureFileName(), outcome)
+                                  + QLatin1Char('.'));
+}
+
+void MainWindow::showLost(const QString &reason)
+{
+    ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Red.png")));
+    ui->LEDCOM->setToolTip(tr("The connection to the instrument was lost (%1).\n"
+                              "It is connected again by itself once it answers on its port;\n"
+                              "you can also choose it in the list.")
+                               .arg(reason));
+    ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
+    ui->PortSelBox->setEnabled(true);
 }
 
 // ResultsBox is a log of port names: append them as plain text, one paragraph
@@ -95,48 +290,4 @@ void MainWindow::appendLog(const QString &line)
     if (!log->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
-}
-
-void MainWindow::onPortError(QSerialPort::SerialPortError error)
-{
-    // A port that failed to open is dealt with where it was opened.
-    if (!isFatalPortError(error))
-        return;
-    if (sender() == &m_probePort) {
-        // A port that went away while probed has no answer.
-        m_probePort.close();
-        return;
-    }
-    if (Port.isOpen())
-        instrumentLost(Port.errorString());
-}
-
-void MainWindow::instrumentLost(const QString &reason)
-{
-    // Capture bytes that arrived before the loss are the capture's too:
-    // they go into the file before the port, and its buffer, are closed.
-    if (PollMode == Capturing && m_link == Link::Polling && Port.isOpen()) {
-        const QByteArray waiting = Port.readAll();
-        if (!waiting.isEmpty())
-            takeCaptureBytes(waiting);
-    }
-    Port.close();
-    if (m_link == Link::None)
-        return;
-    m_link = Link::None;
-
-    appendLog(QStringLiteral(" Lost: ") + reason);
-    ui->LEDCOM->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Red.png")));
-    ui->LEDCOM->setToolTip(tr("The connection to the instrument was lost (%1).\n"
-                              "It is connected again by itself once it answers on its port;\n"
-                              "you can also choose it in the list.")
-                               .arg(reason));
-    ui->LEDStat->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LED_Grey.png")));
-    // The capture file already holds every piece that arrived.
-    if (PollMode == Capturing)
-        leaveCapturing();
-    // The instrument's row stays listed: the watch over the ports reconnects
-    // it when it answers again, and choosing it reconnects at once.
-    ui->PortSelBox->setEnabled(true);
-    emit instrumentWentAway(reason);
 }

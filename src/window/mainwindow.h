@@ -3,34 +3,21 @@
 #include "rules/capture.h"
 #include "rules/measurementrow.h"
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QMainWindow>
-#include <QSerialPort>
-#include <QStringList>
-#include <QTimer>
+#include <QPointer>
 
 #include <memory>
 
+class InstrumentSession;
 class MainWindowUi;
-class MeasurementLog;
 class SerialPortProvider;
-struct SerialPortEntry;
+class SessionLog;
+class TrendWindow;
 
-// The program's one window. It owns the form, the one serial port and the
-// chain of one-shot passes that discover, connect to, poll and scan the
-// instrument. Every slot runs on the GUI thread and never waits for the port.
-//
-// Its members live beside the rules they apply:
-// - src/app/mainwindow.cpp: construction, the drag guard's native events, the
-//   about dialog, the log, losing the instrument;
-// - src/measurement/mainwindow_log.cpp: the measurement log;
-// - src/instrument/mainwindow_link.cpp: discovery, watching the ports,
-//   connecting and reconnecting (Discover, WatchPorts, on_PortSelBox_activated,
-//   ReceiveInfo);
-// - src/measurement/mainwindow_polling.cpp: the poll loop and the eye capture
-//   (ReceiveMeas and its Monitoring and Capturing passes);
-// - src/measurement/mainwindow_scan.cpp: the Scan button.
+// The program's one window. The instrument lives in its InstrumentSession;
+// the window shows what the session tells it and passes on what the user
+// asks. compose() is where the session, the form, the measurement log, the
+// trend window and the menu are connected to each other.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -43,11 +30,12 @@ public:
     ~MainWindow() override;
 
     MainWindowUi *form() const { return ui; }
+    InstrumentSession *session() const { return m_session; }
 
     // Limits every accepted reading is judged against (--min-height,
     // --min-width, --min-amplitude, --require-lock).
-    void setMeasurementLimits(const MeasurementLimits &limits) { m_limits = limits; }
-    MeasurementLimits measurementLimits() const { return m_limits; }
+    void setMeasurementLimits(const MeasurementLimits &limits);
+    MeasurementLimits measurementLimits() const;
 
     // The measurement log (--log, or the menu): every accepted reading from
     // now on is appended to fileName, with a comment block for the
@@ -58,14 +46,9 @@ public:
     // The file being written, or an empty string.
     QString measurementLogFile() const;
 
-signals:
-    // The instrument answered "?\r\n" after a connection (or reconnection):
-    // its identification as the title shows it, and its port.
-    void instrumentConnected(const QString &identification, const QString &device);
-    // A reply to "read\r\n" was accepted and shown.
-    void measurementAccepted(const MeasurementRow &row);
-    // The connected instrument went away.
-    void instrumentWentAway(const QString &reason);
+    // "Zentaval Trend": made at the first connection, or when first asked
+    // for; it lives as long as the main window.
+    TrendWindow *trendWindow();
 
 protected:
 #ifdef Q_OS_WIN
@@ -73,72 +56,24 @@ protected:
 #endif
 
 private slots:
-    // mainwindow_link.cpp
-    int Discover();
-    void WatchPorts();
+    // Bound by name to the form's widgets.
     void on_PortSelBox_activated(int row);
-    void ReceiveInfo();
-    // mainwindow_polling.cpp
-    int ReceiveMeas();
-    // mainwindow_scan.cpp
     void on_ScanBtn_clicked();
-    // mainwindow.cpp
     void on_AboutBtn_clicked();
-    void onPortError(QSerialPort::SerialPortError error);
 
 private:
-    // Where the link to the chosen instrument stands.
-    enum class Link { None, Identifying, Polling };
-
-    // mainwindow_link.cpp
-    bool openPort(QSerialPort &port, const SerialPortEntry &entry);
-    void collectProbeAnswer();
-    void finishDiscoveryPass();
-    void connectToRow(int row);
-    void removeRow(int row);
-    QStringList rowLocations() const;
-    // mainwindow_polling.cpp
-    void armPass(int delay);
-    void monitoringPass(const QByteArray &buffer, qint64 available);
-    void capturingPass(const QByteArray &buffer);
-    Capture::CapturingPass takeCaptureBytes(const QByteArray &bytes);
-    void writeCapturePiece(const QByteArray &piece, qint64 offset);
-    void endScan();
-    void leaveCapturing();
+    void compose();
+    void showLinkOpened(int row);
+    void showConnected();
+    void showReading(const MeasurementDisplay &display);
     void showCaptureError(const QString &fileName, const QString &reason);
-    // mainwindow_log.cpp
-    void logConnection(const QString &identification, const QString &device);
-    void logMeasurement(const MeasurementRow &row);
-    void logLoss(const QString &reason);
-    void logWriteFailed();
-    // mainwindow.cpp
-    void instrumentLost(const QString &reason);
+    void showScanEnded(const Capture::ScanOutcome &outcome, const QString &captureError);
+    void showLost(const QString &reason);
+    void logWriteFailed(const QString &fileName, const QString &reason);
     void appendLog(const QString &line);
 
     MainWindowUi *ui;
-    QSerialPort Port;
-    int PollInterval;
-    std::unique_ptr<SerialPortProvider> m_ports;
-    Link m_link = Link::None;
-
-    // Discovery and the watch over the ports.
-    QSerialPort m_probePort;          // probes while Port serves the instrument
-    QSerialPort *m_probing = nullptr; // the port "?\r\n" went out on, until its answer is read
-    QList<int> m_pendingProbes;       // PortList indices still to probe, in order
-    QList<int> m_busyPorts;           // PortList indices another program held at their last probe
-    QStringList m_present;            // port locations at the last look
-    int m_connectedRow = 0;           // the row connected to, or lost and waited for; 0: none
-    QString m_connectedLocation;      // its port's location
-
-    // The poll loop.
-    QTimer m_nextPass;            // the next ReceiveMeas(); armed again, it replaces the pending one
-    Capture::ScanProgress m_scan; // the scan under way, or the last one
-    MeasurementLimits m_limits;
-
-    // The measurement log.
-    std::unique_ptr<MeasurementLog> m_log;
-    QString m_identification;         // the connected instrument's, for the log
-    QString m_loggedDevice;           // the device the log's last session block names
-    bool m_logWaitsForReturn = false; // "# lost" written, "# connected" not yet
-    QElapsedTimer m_sinceFirstRead;   // started by the run's first "read\r\n"
+    InstrumentSession *m_session;
+    QPointer<SessionLog> m_log;
+    QPointer<TrendWindow> m_trend;
 };

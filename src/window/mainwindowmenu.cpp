@@ -63,12 +63,6 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
             m_menu->popup(m_window->mapToGlobal(position));
     });
 
-    // The trend follows the instrument from its first connection, whether its
-    // window is open or not.
-    connect(window, &MainWindow::instrumentConnected, this,
-            [this](const QString &identification, const QString &device) {
-                trendWindow()->instrumentConnected(identification, device);
-            });
 }
 
 QAction *MainWindowMenu::addEntry(const QString &name, const QString &text, const QKeySequence &shortcut)
@@ -84,21 +78,9 @@ QAction *MainWindowMenu::addEntry(const QString &name, const QString &text, cons
     return action;
 }
 
-TrendWindow *MainWindowMenu::trendWindow()
-{
-    if (!m_trendWindow) {
-        // The limits of the command line are set by the time of the first
-        // connection or menu entry.
-        m_trendWindow = new TrendWindow(m_window->measurementLimits(), m_window);
-        connect(m_window, &MainWindow::measurementAccepted, m_trendWindow, &TrendWindow::addReading);
-        connect(m_window, &MainWindow::instrumentWentAway, m_trendWindow, &TrendWindow::instrumentLost);
-    }
-    return m_trendWindow;
-}
-
 void MainWindowMenu::showTrend()
 {
-    TrendWindow *trend = trendWindow();
+    TrendWindow *trend = m_window->trendWindow();
     trend->show();
     trend->raise();
     trend->activateWindow();

@@ -11,7 +11,6 @@ class QAction;
 class QMenu;
 class CompareWindow;
 class PictureComparison;
-class TrendWindow;
 
 // The main window's context menu (a right click anywhere but on the port
 // list) and its shortcuts, which work while the window is active: the trend
@@ -41,9 +40,6 @@ public slots:
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
-    // Made at the first connection, or when first asked for; it lives as
-    // long as the main window.
-    TrendWindow *trendWindow();
     // The eye as EyePlot shows it: the capture turned a quarter turn, at its
     // own 239 x 254 pixels rather than the label's scaled size.
     QImage picture() const;
@@ -57,7 +53,6 @@ private:
     MainWindow *m_window;
     QMenu *m_menu;
     QAction *m_logEntry;
-    QPointer<TrendWindow> m_trendWindow;
     PictureComparison *m_comparison;
     QPointer<CompareWindow> m_compareWindow;
 };

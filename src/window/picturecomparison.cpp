@@ -1,5 +1,6 @@
 #include "window/picturecomparison.h"
 
+#include "io/instrumentsession.h"
 #include "window/mainwindow.h"
 #include "window/mainwindowui.h"
 
@@ -29,14 +30,15 @@ PictureComparison::PictureComparison(MainWindow *window)
 {
     setObjectName(QStringLiteral("PictureComparison"));
     m_eyePlot->installEventFilter(this);
-    connect(window, &MainWindow::instrumentConnected, this,
+    // The one place the instrument and its readings come from.
+    connect(window->session(), &InstrumentSession::connected, this,
             [this](const QString &identification, const QString &device) {
                 m_identification = identification;
                 m_device = device;
                 m_latestReading.reset();
             });
-    connect(window, &MainWindow::measurementAccepted, this,
-            [this](const MeasurementRow &row) { m_latestReading = row; });
+    connect(window->session(), &InstrumentSession::readingAccepted, this,
+            [this](const MeasurementDisplay &, const MeasurementRow &row) { m_latestReading = row; });
 }
 
 PictureFile::PictureContext PictureComparison::contextNow() const

@@ -411,8 +411,8 @@ void TestCompare::savedPictureCarriesItsContext()
     m_window = makeWindow({m_instrument->devicePath()});
     m_window->setMeasurementLimits(limits);
     activate(m_window.get());
-    QSignalSpy readings(m_window.get(), &MainWindow::measurementAccepted);
-    QSignalSpy connected(m_window.get(), &MainWindow::instrumentConnected);
+    QSignalSpy readings(m_window->session(), &InstrumentSession::readingAccepted);
+    QSignalSpy connected(m_window->session(), &InstrumentSession::connected);
     QVERIFY(connectTo(*m_window));
     QVERIFY(readings.wait(3000));
     show(ringedEye(100, 60));
@@ -438,7 +438,7 @@ void TestCompare::savedPictureCarriesItsContext()
     // before the picture was taken.
     MeasurementRow shown;
     for (const QList<QVariant> &signal : std::as_const(readings)) {
-        const auto row = signal.at(0).value<MeasurementRow>();
+        const auto row = signal.at(1).value<MeasurementRow>();
         if (row.time <= time)
             shown = row;
     }
@@ -493,7 +493,7 @@ void TestCompare::compareFollowsAScan()
     const QString capture = m_dir.filePath("scanned.bmp");
     scanInto(*m_window, capture);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->form()->ScanProgressBar->value(), 100, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->session()->scan(), InstrumentSession::Scan::Idle, 3000);
     QCOMPARE(fileBytes(capture), closingBitmap);
 
     // The window compares the file's picture with the reference's.

@@ -65,7 +65,6 @@ void TestScan::capturesIntoTheFileChosenFirst()
     // A scan asked for before any instrument is chosen waits for one; a
     // second dialog, cancelled or given a file that cannot be made, leaves
     // the request with its file.
-    resetProcessState();
     m_instrument = std::make_unique<SimulatedInstrument>();
     m_instrument->setBaudRate(200000);
     m_window = makeWindow({m_instrument->devicePath()});
@@ -73,10 +72,10 @@ void TestScan::capturesIntoTheFileChosenFirst()
     const QString capture = m_dir.filePath("eye.bmp");
     scanInto(*m_window, capture);
     QCOMPARE(fileBytes(capture), fileBytes(Capture::templateFileName()));
-    QCOMPARE(ScanCountdown, 20);
+    QCOMPARE(m_window->session()->scanCountdown(), 20);
     scanInto(*m_window, QString());
     scanInto(*m_window, m_dir.filePath("no-such-folder/other.bmp"));
-    QCOMPARE(CaptureFileName, capture);
+    QCOMPARE(m_window->session()->captureFileName(), capture);
     QCOMPARE(ui->ScanningLabel->text(), QString("Scanning..."));
     QVERIFY(!QFile::exists(m_dir.filePath("no-such-folder/other.bmp")));
 
@@ -99,7 +98,7 @@ void TestScan::capturesIntoTheFileChosenFirst()
     m_instrument->queueMeasurementReply(QByteArray("read 0  1  33.3 222 44 55 1111.1", 32) + '\0');
     clock.start();
     QVERIFY(connectTo(*m_window));
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Capturing, 1500);
+    QTRY_VERIFY_WITH_TIMEOUT(capturing(*m_window), 1500);
     QCOMPARE(ui->QFactorLabel->text() + ui->VoltageLabel->text() + ui->RateLabel->text(),
              QString("33.3%222 mV1111.1 Mb"));
     QTRY_VERIFY_WITH_TIMEOUT(firstPieceAt >= 0, 12000);
@@ -107,12 +106,12 @@ void TestScan::capturesIntoTheFileChosenFirst()
     QVERIFY2(wait > 7800 && wait < 8600, qPrintable(QString::number(wait)));
 
     // While the window is dragged, silence does not end the scan.
-    DragGuard = 2;
+    m_window->session()->setDragGuard(2);
     QTRY_COMPARE_WITH_TIMEOUT(ui->ScanProgressBar->value(), 100, 8000);
     QTest::qWait(1100);
-    QCOMPARE(PollMode, Capturing);
-    DragGuard = 0;
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 1000);
+    QVERIFY(capturing(*m_window));
+    m_window->session()->setDragGuard(0);
+    QTRY_VERIFY_WITH_TIMEOUT(!capturing(*m_window), 1000);
     QTRY_VERIFY_WITH_TIMEOUT(commands().endsWith("read\r\n"), 300); // asked by the pass that ended the scan
     QCOMPARE(fileBytes(capture), m_instrument->lastCapture());
     QCOMPARE(m_instrument->lastCapture().size(), 182650);
@@ -131,8 +130,8 @@ void TestScan::firstDataOnTheLastWaitingPassIsCut()
     m_instrument->setBaudRate(1000000);
     const QString capture = m_dir.filePath("late.bmp");
     scanInto(*m_window, capture);
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Capturing, 1500);
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 22000);
+    QTRY_VERIFY_WITH_TIMEOUT(capturing(*m_window), 1500);
+    QTRY_VERIFY_WITH_TIMEOUT(!capturing(*m_window), 22000);
     QCOMPARE(fileBytes(capture), m_instrument->lastCapture());
     QCOMPARE(ui->ScanProgressBar->value(), 100);
     QCOMPARE(ui->ScanningLabel->text(), QString());
@@ -153,7 +152,7 @@ void TestScan::stoppedOrCutScanIsReportedIncomplete()
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(commands(), QByteArray("scan\r\n"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(PollMode, Monitoring, 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(!capturing(*m_window), 4000);
     const QByteArray sent = m_instrument->lastCapture();
     QVERIFY(sent.size() > 0 && sent.size() <= 100000);
     QCOMPARE(ui->ScanningLabel->text(), QString("Incomplete"));
@@ -194,7 +193,7 @@ void TestScan::unusableTemplateOrFileStartsNoScan()
     // Nobody can create files in /proc, not even root.
     scanInto(*m_window, QStringLiteral("/proc/zentaval-capture.bmp"));
     QVERIFY(ui->ScanningLabel->toolTip().contains("/proc/zentaval-capture.bmp"));
-    QCOMPARE(ScanCountdown, 0);
+    QCOMPARE(m_window->session()->scanCountdown(), 0);
     m_instrument->clearReceived();
     QTRY_VERIFY_WITH_TIMEOUT(commands().count("read\r\n") >= 2, 1500);
     QVERIFY(!commands().contains("SCAN"));

@@ -3,11 +3,10 @@
 // Drivers of the real main window against simulated instruments on
 // pseudo-terminals, for the tests, the benchmarks and the long-run programs.
 
+#include "io/instrumentsession.h"
 #include "window/mainwindow.h"
-#include "window/processstate.h"
 #include "window/mainwindowui.h"
 #include "io/serialports.h"
-#include "rules/pollmode.h"
 #include "simulatedinstrument.h"
 
 #include <QApplication>
@@ -25,11 +24,9 @@
 
 namespace WindowHarness {
 
-// A window whose ports are exactly these device paths, with the process state
-// as it is at start.
+// A window whose ports are exactly these device paths.
 inline std::unique_ptr<MainWindow> makeWindow(const QStringList &devicePaths)
 {
-    resetProcessState();
     return std::make_unique<MainWindow>(
         std::make_unique<SystemSerialPorts>(devicePaths, SystemSerialPorts::Enumeration::ExtraOnly));
 }
@@ -56,6 +53,11 @@ inline bool connectTo(MainWindow &window, int row = 1)
         return false;
     chooseRow(window, row);
     return QTest::qWaitFor([&] { return window.windowTitle() != "Zentaval"; }, 2000);
+}
+
+inline bool capturing(const MainWindow &window)
+{
+    return window.session()->scan() == InstrumentSession::Scan::Capturing;
 }
 
 inline QByteArray fileBytes(const QString &name)

@@ -99,7 +99,7 @@ bool TestGrowth::scanInto(ConnectedWindow &connected, const QString &file)
     answerSaveDialog(file);
     QTest::mouseClick(connected.ui->ScanBtn, Qt::LeftButton);
     return QTest::qWaitFor([&] { return m_scanCommands > before; }, 2000)
-        && QTest::qWaitFor([] { return PollMode == Monitoring; }, 12000)
+        && QTest::qWaitFor([&] { return !capturing(*connected.window); }, 12000)
         && fileBytes(file) == connected.instrument->lastCapture();
 }
 

@@ -9,7 +9,6 @@
 #include "windowharness.h"
 
 #include "io/capturefile.h"
-#include "rules/pollmode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -66,7 +65,6 @@ public:
 
         // The ports the system lists and the device named, as the program
         // started with that device on its command line has them.
-        resetProcessState();
         m_window = std::make_unique<MainWindow>(std::make_unique<SystemSerialPorts>(QStringList {m_device}));
         m_window->show();
         m_clock.start();
@@ -91,12 +89,12 @@ private:
             return;
         MainWindowUi *ui = m_window->form();
         if (!m_connected) {
-            const int row = DiscoveryOver ? rowOf(*m_window, m_device) : -1;
+            const int row = m_window->session()->discoveryOver() ? rowOf(*m_window, m_device) : -1;
             if (row > 0) {
                 chooseRow(*m_window, row);
                 m_connected = true;
                 say(QStringLiteral("connected to %1").arg(ui->PortSelBox->itemText(row)));
-            } else if (DiscoveryOver && m_clock.elapsed() > 10000) {
+            } else if (m_window->session()->discoveryOver() && m_clock.elapsed() > 10000) {
                 say(QStringLiteral("no instrument found on %1").arg(m_device));
                 QCoreApplication::exit(1);
                 return;
@@ -119,7 +117,7 @@ private:
 
         // The scan requested is over once it ran and ended (or the instrument
         // was lost during it).
-        if (m_scanning && PollMode == Monitoring && ScanCountdown == 0)
+        if (m_scanning && m_window->session()->scan() == InstrumentSession::Scan::Idle)
             checkScan();
 
         const qint64 minute = m_clock.elapsed() / 60000;
@@ -144,7 +142,7 @@ private:
         m_inScanDialog = true;
         m_window->form()->ScanBtn->click();
         m_inScanDialog = false;
-        m_scanning = ScanCountdown > 0;
+        m_scanning = m_window->session()->scanCountdown() > 0;
         if (!m_scanning) {
             ++m_scansFailed;
             say(QStringLiteral("scan %1 did not start: %2")

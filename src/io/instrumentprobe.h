@@ -12,12 +12,18 @@
 #include <memory>
 #include <vector>
 
-// Probes ports for instruments as discovery does: a port another program
-// holds is passed, a free one is opened with its line settings and sent
-// "?\r\n", and what it answers within a second is looked at for the model
-// number. All ports are probed at once. An answer that holds the model number
-// and has ended its line is taken at once; the others are read when the
-// second is over.
+// Probes ports for instruments: a port another program holds is passed, a
+// free one is opened with its line settings and sent "?\r\n", and what it
+// answers within a second is looked at for the model number. All the ports
+// given are probed at once.
+//
+// Two ways to end a probe: Answers::WithinASecond takes an answer that holds
+// the model number and has ended its line at once, and reads the others when
+// the second is over; Answers::WhenCollected reads every answer when the
+// caller says, at collect(), as the window's discovery does a second after
+// "?\r\n". A port whose probe found no instrument is closed when its answer
+// is read; an instrument's port stays open for the caller to take, until the
+// probe is started again or destroyed.
 class InstrumentProbe : public QObject
 {
     Q_OBJECT
@@ -33,11 +39,20 @@ public:
         QString error; // why the port did not open
     };
 
-    explicit InstrumentProbe(const SerialPortProvider &provider, QObject *parent = nullptr);
+    enum class Answers { WithinASecond, WhenCollected };
+
+    explicit InstrumentProbe(const SerialPortProvider &provider, Answers answers = Answers::WithinASecond,
+                             QObject *parent = nullptr);
     ~InstrumentProbe() override;
 
     // Probes the ports; finished() follows, also when none can be probed.
     void start(const QList<SerialPortEntry> &ports);
+    // True while a probe waits for its answer.
+    bool answerAwaited() const;
+    // Reads every answer now and finishes.
+    void collect();
+    // Ends every probe without an answer, closing their ports.
+    void abort();
     QList<Result> results() const;
     // The port of an instrument found, still open, for the caller to keep.
     std::unique_ptr<QSerialPort> takePort(int index);
@@ -57,10 +72,11 @@ private:
         bool done = false;
     };
 
-    void collect(std::size_t index, bool timeUp);
+    void collectOne(std::size_t index, bool timeUp);
     void finishWhenDone();
 
     const SerialPortProvider &m_provider;
+    Answers m_answers;
     std::vector<Probe> m_probes;
     QTimer m_answerTime;
     bool m_finished = false;

@@ -1,4 +1,4 @@
-#include "cli/instrumentprobe.h"
+#include "io/instrumentprobe.h"
 
 #include "rules/delays.h"
 #include "rules/identification.h"
@@ -6,16 +6,41 @@
 
 #include <QFileInfo>
 
-InstrumentProbe::InstrumentProbe(const SerialPortProvider &provider, QObject *parent)
+InstrumentProbe::InstrumentProbe(const SerialPortProvider &provider, Answers answers, QObject *parent)
     : QObject(parent)
     , m_provider(provider)
+    , m_answers(answers)
 {
     m_answerTime.setSingleShot(true);
     m_answerTime.setTimerType(Qt::PreciseTimer);
-    connect(&m_answerTime, &QTimer::timeout, this, [this] {
-        for (std::size_t index = 0; index < m_probes.size(); ++index)
-            collect(index, true);
-    });
+    connect(&m_answerTime, &QTimer::timeout, this, &InstrumentProbe::collect);
+}
+
+void InstrumentProbe::collect()
+{
+    for (std::size_t index = 0; index < m_probes.size(); ++index)
+        collectOne(index, true);
+}
+
+bool InstrumentProbe::answerAwaited() const
+{
+    for (const Probe &probe : m_probes) {
+        if (!probe.done)
+            return true;
+    }
+    return false;
+}
+
+void InstrumentProbe::abort()
+{
+    for (Probe &probe : m_probes) {
+        if (probe.port)
+            probe.port->close();
+        probe.done = true;
+    }
+    m_probes.clear();
+    m_answerTime.stop();
+    m_finished = true;
 }
 
 InstrumentProbe::~InstrumentProbe() = default;
@@ -52,24 +77,26 @@ void InstrumentProbe::start(const QList<SerialPortEntry> &ports)
             continue;
         }
         probe.done = false;
-        connect(probe.port.get(), &QSerialPort::readyRead, this, [this, index] { collect(index, false); });
+        if (m_answers == Answers::WithinASecond)
+            connect(probe.port.get(), &QSerialPort::readyRead, this, [this, index] { collectOne(index, false); });
         connect(probe.port.get(), &QSerialPort::errorOccurred, this,
                 [this, index](QSerialPort::SerialPortError error) {
                     if (isFatalPortError(error) && m_probes[index].port->isOpen()) {
                         // Gone while probed: no answer to wait for.
                         m_probes[index].port->close();
-                        collect(index, true);
+                        collectOne(index, true);
                     }
                 });
         probe.port->write("?\r\n");
     }
     m_finished = false;
-    m_answerTime.start(Delay::ProbeAnswer);
+    if (m_answers == Answers::WithinASecond)
+        m_answerTime.start(Delay::ProbeAnswer);
     // Said from the event loop, so that the caller sees it after start().
     QTimer::singleShot(0, this, &InstrumentProbe::finishWhenDone);
 }
 
-void InstrumentProbe::collect(std::size_t index, bool timeUp)
+void InstrumentProbe::collectOne(std::size_t index, bool timeUp)
 {
     Probe &probe = m_probes[index];
     if (probe.done)

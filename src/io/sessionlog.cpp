@@ -1,0 +1,88 @@
+#include "io/sessionlog.h"
+
+#include "io/instrumentsession.h"
+
+#include <QCoreApplication>
+
+SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_program(program)
+{
+    connect(session, &InstrumentSession::connected, this, &SessionLog::connected);
+    connect(session, &InstrumentSession::readingAccepted, this,
+            [this](const MeasurementDisplay &, const MeasurementRow &row) { reading(row); });
+    connect(session, &InstrumentSession::lost, this, &SessionLog::lost);
+}
+
+bool SessionLog::open(const QString &fileName, LogFormat format, QString *error)
+{
+    return opened(m_log.open(fileName, format), error);
+}
+
+bool SessionLog::openStandardOutput(LogFormat format, QString *error)
+{
+    return opened(m_log.openStandardOutput(format), error);
+}
+
+bool SessionLog::opened(bool success, QString *error)
+{
+    if (!success) {
+        if (error)
+            *error = m_log.errorString();
+        return false;
+    }
+    m_loggedDevice.clear();
+    m_waitsForReturn = false;
+    if (m_session->link() == InstrumentSession::Link::Polling)
+        connected(m_session->identification(), m_session->device());
+    return true;
+}
+
+void SessionLog::connected(const QString &identification, const QString &device)
+{
+    if (!m_log.isOpen())
+        return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (m_waitsForReturn && device == m_loggedDevice) {
+        m_waitsForReturn = false;
+        check(m_log.writeConnected(now, identification));
+        return;
+    }
+    LogSession session;
+    session.program = m_program;
+    session.version = QCoreApplication::applicationVersion();
+    session.identification = identification;
+    session.device = device;
+    session.lineSettings = m_session->lineSettings();
+    session.start = now;
+    m_loggedDevice = device;
+    m_waitsForReturn = false;
+    check(m_log.writeSession(session));
+}
+
+void SessionLog::reading(const MeasurementRow &row)
+{
+    if (m_log.isOpen())
+        check(m_log.writeRow(row));
+}
+
+void SessionLog::lost(const QString &reason)
+{
+    if (!m_log.isOpen() || m_loggedDevice.isEmpty())
+        return;
+    m_waitsForReturn = true;
+    check(m_log.writeLost(QDateTime::currentDateTimeUtc(), reason));
+}
+
+// A log that cannot be written (disk full, file system gone) is said so at
+// once and stopped; nothing is kept waiting for a file that takes nothing.
+void SessionLog::check(bool written)
+{
+    if (written)
+        return;
+    const QString fileName = m_log.fileName();
+    const QString reason = m_log.errorString();
+    m_log.close();
+    emit writeFailed(fileName, reason);
+}
