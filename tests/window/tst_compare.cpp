@@ -413,7 +413,7 @@ void TestCompare::savedPictureCarriesItsContext()
     activate(m_window.get());
     QSignalSpy readings(m_window->session(), &InstrumentSession::readingAccepted);
     QSignalSpy connected(m_window->session(), &InstrumentSession::connected);
-    QVERIFY(connectTo(*m_window));
+    QVERIFY2(connectTo(*m_window), qPrintable(m_window->form()->ResultsBox->toPlainText() + " | rows: " + rows(*m_window).join(", ")));
     QVERIFY(readings.wait(3000));
     show(ringedEye(100, 60));
 
@@ -482,7 +482,7 @@ void TestCompare::compareFollowsAScan()
     m_instrument->setCaptureSource([closingBitmap] { return closingBitmap; });
     m_window = makeWindow({m_instrument->devicePath()});
     activate(m_window.get());
-    QVERIFY(connectTo(*m_window));
+    QVERIFY2(connectTo(*m_window), qPrintable(m_window->form()->ResultsBox->toPlainText() + " | rows: " + rows(*m_window).join(", ")));
     answerOpenDialog(reference);
     choose("openReferenceAction", true);
     choose("referenceOutlineAction", false);
