@@ -12,7 +12,6 @@
 #include "window/mainwindow.h"
 #include "window/mainwindowui.h"
 #include "window/picturecomparison.h"
-#include "window/processstate.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,7 +71,6 @@ class WindowBench
 public:
     explicit WindowBench(benchmark::State &state)
     {
-        resetProcessState();
         window = std::make_unique<MainWindow>(
             std::make_unique<SystemSerialPorts>(QStringList(), SystemSerialPorts::Enumeration::ExtraOnly));
         comparison = window->findChild<PictureComparison *>(QStringLiteral("PictureComparison"));
