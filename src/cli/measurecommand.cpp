@@ -121,8 +121,8 @@ void MeasureCommand::collectReply()
     m_replyAwaited = false;
     const qint64 available = m_port->bytesAvailable();
     const QByteArray reply = m_port->readAll();
-    if (const auto display = decodeMeasurementReply(reply, available)) {
-        const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
+    if (const auto reading = decodeMeasurementReply(reply, available)) {
+        const MeasurementRow row = measurementRow(*reading, QDateTime::currentDateTimeUtc(),
                                                   m_clock.elapsed() / 1000.0, m_options.limits);
         if (!m_log.writeRow(row)) {
             writeFailed();

@@ -65,15 +65,16 @@ int MainWindow::ReceiveMeas()
 
 void MainWindow::monitoringPass(const QByteArray &buffer, qint64 available)
 {
-    if (const auto display = decodeMeasurementReply(buffer, available)) {
-        ui->LEDStat->setPixmap(QPixmap(lockLampPicture(display->lamp)));
-        ui->QFactorLabel->setText(display->qualityText);
-        ui->AmplitudeBar->setValue(display->amplitude);
-        ui->VoltageLabel->setText(display->amplitudeText);
-        ui->HeightLabel->setText(display->heightText);
-        ui->WidthLabel->setText(display->widthText);
-        ui->RateLabel->setText(display->rateText);
-        emit measurementAccepted(measurementRow(*display, QDateTime::currentDateTimeUtc(),
+    if (const auto reading = decodeMeasurementReply(buffer, available)) {
+        const MeasurementLabels labels = labelTexts(*reading);
+        ui->LEDStat->setPixmap(QPixmap(lockLampPicture(reading->lamp)));
+        ui->QFactorLabel->setText(labels.quality);
+        ui->AmplitudeBar->setValue(reading->amplitudeBar);
+        ui->VoltageLabel->setText(labels.amplitude);
+        ui->HeightLabel->setText(labels.eyeHeight);
+        ui->WidthLabel->setText(labels.eyeWidth);
+        ui->RateLabel->setText(labels.rate);
+        emit measurementAccepted(measurementRow(*reading, QDateTime::currentDateTimeUtc(),
                                                 m_sinceFirstRead.elapsed() / 1000.0, m_limits));
     }
 

@@ -18,8 +18,8 @@ QByteArray reply(const QByteArray &status, const QByteArray &fields)
 
 MeasurementRow rowOf(const QByteArray &replyBytes, const MeasurementLimits &limits)
 {
-    const auto display = decodeMeasurementReply(replyBytes, replyBytes.size());
-    return measurementRow(display.value_or(MeasurementDisplay()),
+    const auto reading = decodeMeasurementReply(replyBytes, replyBytes.size());
+    return measurementRow(reading.value_or(MeasurementReading()),
                           QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3, 27), Qt::UTC), 12.3456, limits);
 }
 
