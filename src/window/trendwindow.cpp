@@ -240,7 +240,7 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
     session.identification = m_identification;
     session.device = m_device;
     session.start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
-    head += sessionText(session, LogFormat::Csv);
+    head += sessionText(session, LogFormat::Csv) + csvHeader();
 
     // Written aside and renamed into place: a failed export leaves any older
     // file of that name as it was.
