@@ -58,13 +58,10 @@ void MeasureCommand::instrumentFound()
         return;
     }
     m_device = results.at(found).port;
-    LogSession session;
-    session.program = QCoreApplication::applicationName();
-    session.version = QCoreApplication::applicationVersion();
-    session.identification = Identification::instrumentIdentification(results.at(found).answer);
-    session.device = m_device.systemLocation;
-    session.lineSettings = describeLineSettings(m_ports.lineSettings(m_device));
-    session.start = QDateTime::currentDateTimeUtc();
+    const LogSession session = logSession(
+        QCoreApplication::applicationName(),
+        Identification::instrumentIdentification(results.at(found).answer), m_device.systemLocation,
+        describeLineSettings(m_ports.lineSettings(m_device)), QDateTime::currentDateTimeUtc());
     if (!m_log.writeSession(session)) {
         writeFailed();
         return;

@@ -1,5 +1,6 @@
 #include "io/measurementlog.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -22,6 +23,12 @@ QByteArray jsonObject(const QJsonObject &object)
 }
 
 } // namespace
+
+LogSession logSession(const QString &program, const QString &identification, const QString &device,
+                      const QString &lineSettings, const QDateTime &start)
+{
+    return {program, QCoreApplication::applicationVersion(), identification, device, lineSettings, start};
+}
 
 QByteArray sessionText(const LogSession &session, LogFormat format)
 {

@@ -17,6 +17,11 @@ struct LogSession
     QDateTime start;
 };
 
+// The session of `program` ("zentaval", "zentaval-cli") at this version
+// (QCoreApplication's), from `start`.
+LogSession logSession(const QString &program, const QString &identification, const QString &device,
+                      const QString &lineSettings, const QDateTime &start);
+
 // A measurement log: CSV with "#" comment lines, or JSON Lines. The file is
 // appended to, never truncated, and every line reaches the file (or standard
 // output) as it is written, so that a run stopped at any moment keeps every

@@ -60,8 +60,9 @@ public:
 
 signals:
     // The instrument answered "?\r\n" after a connection (or reconnection):
-    // its identification as the title shows it, and its port.
-    void instrumentConnected(const QString &identification, const QString &device);
+    // its identification, its port and the port's line settings ("115200 8N1").
+    void instrumentConnected(const QString &identification, const QString &device,
+                             const QString &lineSettings);
     // A reply to "read\r\n" was accepted and shown.
     void measurementAccepted(const MeasurementRow &row);
     // The connected instrument went away.
@@ -108,6 +109,9 @@ private:
     void showCaptureError(const QString &fileName, const QString &reason);
     // mainwindow_log.cpp
     void logConnection(const QString &identification, const QString &device);
+    // The line settings of a listed port, as the log names them; empty for
+    // a device that is not listed.
+    QString lineSettingsText(const QString &device) const;
     void logMeasurement(const MeasurementRow &row);
     void logLoss(const QString &reason);
     void logWriteFailed();

@@ -239,5 +239,6 @@ void MainWindow::ReceiveInfo()
     if (!m_sinceFirstRead.isValid())
         m_sinceFirstRead.start();
     armPass(PollInterval);
-    emit instrumentConnected(Identification::instrumentIdentification(answer), m_connectedLocation);
+    emit instrumentConnected(Identification::instrumentIdentification(answer), m_connectedLocation,
+                             lineSettingsText(m_connectedLocation));
 }

@@ -5,7 +5,6 @@
 #include "window/processstate.h"
 #include "io/measurementlog.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
 
 bool MainWindow::startMeasurementLog(const QString &fileName, QString *error)
@@ -45,22 +44,22 @@ void MainWindow::logConnection(const QString &identification, const QString &dev
     if (m_logWaitsForReturn && device == m_loggedDevice) {
         written = m_log->writeConnected(now, identification);
     } else {
-        LogSession session;
-        session.program = QStringLiteral("zentaval");
-        session.version = QCoreApplication::applicationVersion();
-        session.identification = identification;
-        session.device = device;
-        for (const SerialPortEntry &port : std::as_const(PortList)) {
-            if (port.systemLocation == device)
-                session.lineSettings = describeLineSettings(m_ports->lineSettings(port));
-        }
-        session.start = now;
-        written = m_log->writeSession(session);
+        written = m_log->writeSession(
+            logSession(QStringLiteral("zentaval"), identification, device, lineSettingsText(device), now));
         m_loggedDevice = device;
     }
     m_logWaitsForReturn = false;
     if (!written)
         logWriteFailed();
+}
+
+QString MainWindow::lineSettingsText(const QString &device) const
+{
+    for (const SerialPortEntry &port : std::as_const(PortList)) {
+        if (port.systemLocation == device)
+            return describeLineSettings(m_ports->lineSettings(port));
+    }
+    return QString();
 }
 
 void MainWindow::logMeasurement(const MeasurementRow &row)

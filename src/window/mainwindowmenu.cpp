@@ -48,8 +48,8 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     // The trend follows the instrument from its first connection, whether its
     // window is open or not.
     connect(window, &MainWindow::instrumentConnected, this,
-            [this](const QString &identification, const QString &device) {
-                trendWindow()->instrumentConnected(identification, device);
+            [this](const QString &identification, const QString &device, const QString &lineSettings) {
+                trendWindow()->instrumentConnected(identification, device, lineSettings);
             });
 }
 

@@ -243,7 +243,7 @@ void TestTrendWindow::trendOpensRaisesAndFollowsTheInstrument()
 
 void TestTrendWindow::limitsLatchResetAndExport()
 {
-    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
     choose("trendAction", false);
     TrendWindow *window = trend();
     QVERIFY(window);
@@ -265,7 +265,7 @@ void TestTrendWindow::limitsLatchResetAndExport()
         emit m_window->measurementAccepted(row);
     emit m_window->instrumentWentAway("pulled");
     QVERIFY(window->findChild<QLabel *>("source")->text().endsWith(": pulled"));
-    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1");
+    emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1", "921600 8N1");
     emit m_window->measurementAccepted(reading(60, 0.46));
     QCOMPARE(indicator->text(), QString("FAIL"));
     QCOMPARE(window->latch().firstMiss(), rows.at(2).time);
@@ -279,6 +279,8 @@ void TestTrendWindow::limitsLatchResetAndExport()
     const QList<QByteArray> lines = fileBytes(exported).split('\n');
     QVERIFY(lines.at(0).startsWith("# trend export ") && lines.at(0).contains("min height 0.4 UI"));
     QCOMPARE(lines.at(2), QByteArray("# instrument Model 731942K S/N 20431 FW 1.07"));
+    // The session block names the device and line settings of the last connection.
+    QCOMPARE(lines.at(3), QByteArray("# device /dev/ttyUSB1 921600 8N1"));
     const qsizetype header = lines.indexOf(csvHeader().trimmed());
     QVERIFY(header > 0);
     QCOMPARE(lines.mid(header + 1, 3),
@@ -293,7 +295,8 @@ void TestTrendWindow::limitsLatchResetAndExport()
     for (int i = 0; i < 7200; ++i) {
         if (i == 4000) {
             emit m_window->instrumentWentAway("pulled");
-            emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+            emit m_window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0",
+                                               "115200 8N1");
         }
         const double second = 100 + i * 0.5 + (i >= 4000 ? 300 : 0);
         const double dip = i > 2500 && i < 2506 ? 0.06 : 0;
@@ -310,7 +313,7 @@ void TestTrendWindow::limitsLatchResetAndExport()
     QVERIFY(window->history().isEmpty());
     QCOMPARE(window->findChild<QLabel *>("heightCount")->text(), QString("0"));
     emit m_window->measurementAccepted(reading(61, 0.46));
-    emit m_window->instrumentConnected("Model 731942K S/N 99999 FW 1.07", "/dev/ttyUSB0");
+    emit m_window->instrumentConnected("Model 731942K S/N 99999 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
     QVERIFY(window->history().isEmpty());
 }
 
