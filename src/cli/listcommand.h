@@ -23,6 +23,7 @@ private:
     InstrumentProbe m_probe;
 };
 
-// The line printed for an instrument: "DEVICE<TAB>IDENTIFICATION", or a JSON
+// The line printed for an instrument: "DEVICE<TAB>IDENTIFICATION", control
+// characters of the identification escaped (printableText()), or a JSON
 // object with "device" and "identification".
 QByteArray listLine(const QString &device, const QString &identification, ListFormat format);
