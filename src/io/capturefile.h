@@ -33,7 +33,7 @@ QString prepareCaptureFile(const QString &templateFileName, const QString &captu
 
 // One Capturing pass's work on disk: the piece is put into the capture file
 // at `offset`, the whole file is written back, and its picture is loaded from
-// the file just written and turned a quarter turn, as EyePlot shows it.
+// the file just written and turned a quarter turn, as the window shows it.
 struct StoredPiece
 {
     QString error; // why the file could not be opened or written; empty when it was
