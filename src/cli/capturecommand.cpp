@@ -30,7 +30,7 @@ CaptureCommand::CaptureCommand(const CliOptions &options, QObject *parent)
     });
     connect(&m_session, &InstrumentSession::scanEnded, this, &CaptureCommand::scanEnded);
     connect(&m_session, &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &, const MeasurementRow &row) { m_reading = row; });
+            [this](const MeasurementReading &, const MeasurementRow &row) { m_reading = row; });
 }
 
 CaptureCommand::~CaptureCommand() = default;

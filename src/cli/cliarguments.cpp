@@ -1,5 +1,7 @@
 #include "cli/cliarguments.h"
 
+#include "io/instrumentoptions.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -8,18 +10,12 @@
 
 namespace {
 
-const QString BaudOption = QStringLiteral("baud");
-const QString LineOption = QStringLiteral("line");
 const QString QuietOption = QStringLiteral("quiet");
 const QString FormatOption = QStringLiteral("format");
 const QString IntervalOption = QStringLiteral("interval");
 const QString CountOption = QStringLiteral("count");
 const QString DurationOption = QStringLiteral("duration");
 const QString OutputOption = QStringLiteral("output");
-const QString MinHeightOption = QStringLiteral("min-height");
-const QString MinWidthOption = QStringLiteral("min-width");
-const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
-const QString RequireLockOption = QStringLiteral("require-lock");
 const QString MaxChangedOption = QStringLiteral("max-changed");
 const QString MinOpenOption = QStringLiteral("min-open");
 
@@ -88,11 +84,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
     parser.setApplicationDescription(QString::fromLatin1(Description));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    InstrumentOptions::addLineOptions(parser);
     parser.addOptions({
-        {BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")},
-        {LineOption,
-         QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), such as 8N1."),
-         QStringLiteral("FRAME")},
         {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
         {FormatOption,
          QStringLiteral("list and compare: text or jsonl (default text). measure: csv or jsonl "
@@ -109,13 +102,6 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("measure: append the rows to FILE (default standard output). capture: the "
                         "capture file, .bmp or .png (required). compare: the difference picture, .png."),
          QStringLiteral("FILE")},
-        {MinHeightOption, QStringLiteral("measure: lowest eye height in UI a reading may show."),
-         QStringLiteral("UI")},
-        {MinWidthOption, QStringLiteral("measure: lowest eye width in UI a reading may show."),
-         QStringLiteral("UI")},
-        {MinAmplitudeOption, QStringLiteral("measure: lowest amplitude in mV a reading may show."),
-         QStringLiteral("MV")},
-        {RequireLockOption, QStringLiteral("measure: a reading must show the green lock lamp.")},
         {MaxChangedOption,
          QStringLiteral("compare: fail when more than PCT % of the pixels changed occupancy."),
          QStringLiteral("PCT")},
@@ -123,6 +109,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("compare: fail when the current open area is below PCT % of the reference's."),
          QStringLiteral("PCT")},
     });
+    InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure"));
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, measure, capture or compare."),
                                  QStringLiteral("list|measure|capture|compare"));
@@ -166,50 +153,45 @@ CliArguments parseCliArguments(const QStringList &arguments)
     else
         return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture or compare").arg(command));
 
-    const QList<OptionUse> uses {
+    QList<OptionUse> uses {
         {FormatOption, {Subcommand::List, Subcommand::Measure, Subcommand::Compare}},
-        {BaudOption, {Subcommand::List, Subcommand::Measure, Subcommand::Capture}},
-        {LineOption, {Subcommand::List, Subcommand::Measure, Subcommand::Capture}},
         {IntervalOption, {Subcommand::Measure}},
         {CountOption, {Subcommand::Measure}},
         {DurationOption, {Subcommand::Measure}},
         {OutputOption, {Subcommand::Measure, Subcommand::Capture, Subcommand::Compare}},
-        {MinHeightOption, {Subcommand::Measure}},
-        {MinWidthOption, {Subcommand::Measure}},
-        {MinAmplitudeOption, {Subcommand::Measure}},
-        {RequireLockOption, {Subcommand::Measure}},
         {MaxChangedOption, {Subcommand::Compare}},
         {MinOpenOption, {Subcommand::Compare}},
     };
+    for (const QString &limit : InstrumentOptions::limitOptionNames())
+        uses.append({limit, {Subcommand::Measure}});
     for (const OptionUse &use : uses) {
         if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
             return refuse(QStringLiteral("--%1 is no option of %2").arg(use.option, command));
     }
 
-    const bool takesFiles = options.subcommand == Subcommand::Compare;
-    for (const QString &path : std::as_const(positional)) {
-        if (path.isEmpty())
-            return refuse(takesFiles ? QStringLiteral("an empty file name")
-                                     : QStringLiteral("an empty device path"));
-        if (path.startsWith(QLatin1Char('-')))
-            return refuse(
-                QStringLiteral("\"%1\" reads as an option, not a %2 (write ./%1 for a "
-                               "file of that name)")
-                    .arg(path, takesFiles ? QStringLiteral("file name") : QStringLiteral("device path")));
-    }
-    if (takesFiles) {
+    QString reason;
+    if (options.subcommand == Subcommand::Compare) {
+        for (const QString &path : std::as_const(positional)) {
+            if (path.isEmpty())
+                return refuse(QStringLiteral("an empty file name"));
+            if (path.startsWith(QLatin1Char('-')))
+                return refuse(QStringLiteral("\"%1\" reads as an option, not a file name (write ./%1 for a "
+                                             "file of that name)")
+                                  .arg(path));
+        }
         if (positional.size() != 2)
             return refuse(QStringLiteral("compare takes two pictures: REFERENCE CURRENT"));
         options.referencePicture = positional.at(0);
         options.currentPicture = positional.at(1);
     } else {
+        if (!InstrumentOptions::checkDevicePaths(positional, &reason))
+            return refuse(reason);
         if (options.subcommand != Subcommand::List && positional.size() > 1)
             return refuse(QStringLiteral("%1 takes one device").arg(command));
         options.devices = positional;
     }
 
-    QString reason;
-    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), options.lineOverride, &reason))
+    if (!InstrumentOptions::readLineOverride(parser, options.lineOverride, &reason))
         return refuse(reason);
     options.quiet = parser.isSet(QuietOption);
 
@@ -254,11 +236,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
             options.logFormat = logFormatForFileName(options.output);
         else
             return refuse(QStringLiteral("--format of measure is csv or jsonl"));
-        if (!parseLimit(parser.value(MinHeightOption), options.limits.minHeight, &reason)
-            || !parseLimit(parser.value(MinWidthOption), options.limits.minWidth, &reason)
-            || !parseLimit(parser.value(MinAmplitudeOption), options.limits.minAmplitude, &reason))
+        if (!InstrumentOptions::readLimits(parser, options.limits, &reason))
             return refuse(reason);
-        options.limits.requireLock = parser.isSet(RequireLockOption);
         break;
     }
     case Subcommand::Capture: {

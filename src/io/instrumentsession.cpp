@@ -326,7 +326,7 @@ void InstrumentSession::startPolling()
             m_nextReadMs = readingsClockMs();
         sendRead();
     }
-    emit connected(identification(), m_connectedLocation);
+    emit connected(identification(), m_connectedLocation, lineSettings());
 }
 
 void InstrumentSession::probe(const QList<SerialPortEntry> &ports)
@@ -452,13 +452,13 @@ void InstrumentSession::receiveMeas()
 
 void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 available)
 {
-    const auto display = decodeMeasurementReply(buffer, available);
-    if (!display)
+    const auto reading = decodeMeasurementReply(buffer, available);
+    if (!reading)
         return;
-    const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
+    const MeasurementRow row = measurementRow(*reading, QDateTime::currentDateTimeUtc(),
                                               readingsClockMs() / 1000.0, m_limits);
     m_lastReading = row;
-    emit readingAccepted(*display, row);
+    emit readingAccepted(*reading, row);
 }
 
 void InstrumentSession::startScan()

@@ -143,12 +143,13 @@ signals:
     void probed(const QList<InstrumentProbe::Result> &results);
     // The port of the chosen instrument is open and asked for its identity.
     void linkOpened(int row);
-    // The instrument is identified: the link polls from now on.
-    void connected(const QString &identification, const QString &device);
+    // The instrument is identified: the link polls from now on. Its device's
+    // line settings as the log names them ("115200 8N1").
+    void connected(const QString &identification, const QString &device, const QString &lineSettings);
     // A pass of the chain begins (the countdown of a requested scan).
     void passStarted(int scanCountdown);
     // A reply to "read\r\n" was accepted.
-    void readingAccepted(const MeasurementDisplay &display, const MeasurementRow &row);
+    void readingAccepted(const MeasurementReading &reading, const MeasurementRow &row);
     // startReadings(): the next reply would come after its end.
     void readingsOver();
     // A capture piece was kept: the picture as the file now holds it (null

@@ -71,7 +71,7 @@ TextEntries contextEntries(const PictureContext &context)
         add(QStringLiteral("limits"), describeLimits(context.limits));
         if (context.reading)
             add(QStringLiteral("pass"),
-                meetsLimits(*context.reading, context.limits) ? QStringLiteral("1") : QStringLiteral("0"));
+                missedLimits(*context.reading, context.limits).isEmpty() ? QStringLiteral("1") : QStringLiteral("0"));
     }
     return entries;
 }

@@ -10,7 +10,7 @@ namespace Capture {
 // instrument's first capture bytes arrive.
 constexpr int EmptyPollsAllowed = 20;
 
-// Capture bytes per step of ScanProgressBar (0 to 100).
+// Capture bytes per step of the scan's progress (0 to 100).
 constexpr int CaptureDivisor = 1800;
 
 // A faulty instrument that never stops streaming is cut off here, far above
@@ -33,7 +33,7 @@ QByteArray cutToBitmapStart(const QByteArray &firstPiece);
 // offset past the end is filled with spaces.
 void placePiece(QByteArray &content, qint64 offset, const QByteArray &piece);
 
-// ScanProgressBar's value for the capture bytes received so far.
+// The scan's progress (0 to 100) for the capture bytes received so far.
 int progressValue(qint64 captureOffset);
 
 // What a Capturing pass that read nothing does.

@@ -38,7 +38,7 @@ PictureComparison::PictureComparison(MainWindow *window)
                 m_latestReading.reset();
             });
     connect(window->session(), &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &, const MeasurementRow &row) { m_latestReading = row; });
+            [this](const MeasurementReading &, const MeasurementRow &row) { m_latestReading = row; });
 }
 
 PictureFile::PictureContext PictureComparison::contextNow() const
