@@ -1,5 +1,7 @@
 #include "window/commandline.h"
 
+#include "io/scpiserver.h"
+
 namespace {
 const QString BaudOption = QStringLiteral("baud");
 const QString LineOption = QStringLiteral("line");
@@ -8,6 +10,7 @@ const QString MinHeightOption = QStringLiteral("min-height");
 const QString MinWidthOption = QStringLiteral("min-width");
 const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
 const QString RequireLockOption = QStringLiteral("require-lock");
+const QString ListenOption = QStringLiteral("listen");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -36,6 +39,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     parser.addOption({MinAmplitudeOption, QStringLiteral("Lowest amplitude in mV a reading may show."),
                       QStringLiteral("MV")});
     parser.addOption({RequireLockOption, QStringLiteral("A reading must show the green lock lamp.")});
+    parser.addOption({ListenOption,
+                      QStringLiteral("Serve the instrument to SCPI clients on a TCP port (as "
+                                     "TCPIP::host::PORT::SOCKET); ADDRESS defaults to 127.0.0.1, this machine "
+                                     "alone. SCPI has no authentication: serve beyond this machine only on a "
+                                     "network you trust."),
+                      QStringLiteral("[ADDRESS:]PORT")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -71,6 +80,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     if (parser.isSet(LogOption) && parser.value(LogOption).isEmpty())
         return fail(QStringLiteral("an empty log file name"));
     commandLine.logFile = parser.value(LogOption);
+    if (parser.isSet(ListenOption)) {
+        commandLine.listen = true;
+        if (!parseListenAddress(parser.value(ListenOption), &commandLine.listenAddress, &commandLine.listenPort,
+                                &reason))
+            return fail(QStringLiteral("--listen: ") + reason);
+    }
     const QStringList paths = parser.positionalArguments();
     for (const QString &path : paths) {
         if (path.isEmpty())

@@ -1,6 +1,7 @@
 #include "window/mainwindowmenu.h"
 
 #include "window/mainwindow.h"
+#include "io/scpiserver.h"
 #include "rules/proposedfiles.h"
 #include "window/mainwindowui.h"
 #include "window/trendwindow.h"
@@ -35,6 +36,12 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     // failed write.
     connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showLogState);
     showLogState();
+    m_remoteEntry = addEntry(QStringLiteral("remoteControlAction"), QString(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_remoteEntry->setCheckable(true);
+    connect(m_remoteEntry, &QAction::triggered, this, &MainWindowMenu::startOrStopRemoteControl);
+    // Serving may also have been started on the command line.
+    connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showRemoteControlState);
+    showRemoteControlState();
 
     // Children pass on a right click they do not use, and disabled ones every
     // right click, so the port list is told apart by where it lies.
@@ -148,4 +155,41 @@ void MainWindowMenu::showLogState()
     const QString file = m_window->measurementLogFile();
     m_logEntry->setText(file.isEmpty() ? tr("Log Measurements...")
                                        : tr("Stop Logging (%1)").arg(QFileInfo(file).fileName()));
+}
+
+void MainWindowMenu::startOrStopRemoteControl()
+{
+    if (m_window->remoteControl()) {
+        m_window->stopRemoteControl();
+        showRemoteControlState();
+        return;
+    }
+    QString error;
+    if (!m_window->startRemoteControl(&error)) {
+        showRemoteControlState();
+        QMessageBox::warning(m_window, tr("Remote Control"),
+                             tr("Remote control cannot listen on %1:\n%2")
+                                 .arg(listenAddressText(m_window->remoteControlAddress(),
+                                                        m_window->remoteControlPort()),
+                                      error));
+        return;
+    }
+    showRemoteControlState();
+}
+
+void MainWindowMenu::showRemoteControlState()
+{
+    ScpiServer *server = m_window->remoteControl();
+    m_remoteEntry->setChecked(server != nullptr);
+    if (!server) {
+        m_remoteEntry->setText(tr("Remote Control"));
+        return;
+    }
+    connect(server, &ScpiServer::clientCountChanged, this, &MainWindowMenu::showRemoteControlState,
+            Qt::UniqueConnection);
+    const QString address = listenAddressText(m_window->remoteControlAddress(), m_window->remoteControlPort());
+    const QString clients = server->clientCount() == 1 ? tr("1 client") : tr("%1 clients").arg(server->clientCount());
+    m_remoteEntry->setText(reachesBeyondThisMachine(m_window->remoteControlAddress())
+                               ? tr("Remote Control (%1, %2; no authentication)").arg(address, clients)
+                               : tr("Remote Control (%1, %2)").arg(address, clients));
 }

@@ -9,8 +9,8 @@ class QMenu;
 
 // The main window's context menu (a right click anywhere but on the port
 // list) and its shortcuts, which work while the window is active: the trend
-// window, the eye picture to the clipboard or to a file, and the measurement
-// log. Nothing of the form moves for them.
+// window, the eye picture to the clipboard or to a file, the measurement
+// log and remote control. Nothing of the form moves for them.
 class MainWindowMenu : public QObject
 {
     Q_OBJECT
@@ -24,6 +24,8 @@ public slots:
     void savePictureAs();
     // Asks for a file and starts the measurement log, or stops it.
     void startOrStopLog();
+    // Starts serving the instrument to SCPI clients, or stops it.
+    void startOrStopRemoteControl();
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
@@ -35,8 +37,10 @@ private:
     // picture is written whole.
     static bool savePicture(const QImage &picture, const QString &fileName, QString *error);
     void showLogState();
+    void showRemoteControlState();
 
     MainWindow *m_window;
     QMenu *m_menu;
     QAction *m_logEntry;
+    QAction *m_remoteEntry;
 };
