@@ -1,5 +1,7 @@
 #include "cli/cliarguments.h"
 
+#include "io/scpiserver.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -20,6 +22,7 @@ const QString MinHeightOption = QStringLiteral("min-height");
 const QString MinWidthOption = QStringLiteral("min-width");
 const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
 const QString RequireLockOption = QStringLiteral("require-lock");
+const QString ListenOption = QStringLiteral("listen");
 
 // The longest interval and run: a day.
 constexpr qint64 LongestMs = 24LL * 3600 * 1000;
@@ -39,6 +42,12 @@ Commands:
   capture --output FILE [DEVICE]
           Captures the eye diagram into FILE: .bmp for the instrument's bitmap
           byte for byte, .png for the picture as the window shows it.
+  serve   [--listen [ADDRESS:]PORT] [DEVICE...]
+          Serves the instrument to SCPI clients (TCPIP::host::PORT::SOCKET)
+          until SIGTERM or Ctrl+C; ADDRESS defaults to 127.0.0.1 and PORT to
+          5025. Several devices are served on PORT, PORT+1, ... A named device
+          is waited for; clients get errors meanwhile. SCPI has no
+          authentication: serve beyond this machine only on a trusted network.
 
 Without DEVICE the system's serial ports are probed and the first instrument
 that answers is used. Ports keep the line settings the system holds for them
@@ -52,6 +61,7 @@ Exit status:
   3  no instrument: none found, busy, no answer, no reading, or lost at the end
   4  capture incomplete: the file holds what arrived
   5  a file could not be written (an unusable capture template included)
+  6  serve: an address that cannot be listened on (in use, not permitted)
 )";
 
 struct OptionUse
@@ -103,9 +113,12 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {MinAmplitudeOption, QStringLiteral("measure: lowest amplitude in mV a reading may show."),
          QStringLiteral("MV")},
         {RequireLockOption, QStringLiteral("measure: a reading must show the green lock lamp.")},
+        {ListenOption,
+         QStringLiteral("serve: the address and port to serve on (default 127.0.0.1:5025)."),
+         QStringLiteral("[ADDRESS:]PORT")},
     });
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure or capture."),
-                                 QStringLiteral("list|measure|capture"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure, capture or serve."),
+                                 QStringLiteral("list|measure|capture|serve"));
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
                                  QStringLiteral("[DEVICE...]"));
@@ -132,7 +145,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
 
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return refuse(QStringLiteral("name a command: list, measure or capture"));
+        return refuse(QStringLiteral("name a command: list, measure, capture or serve"));
     CliOptions &options = result.options;
     const QString command = positional.takeFirst();
     if (command == QLatin1String("list"))
@@ -141,8 +154,10 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.subcommand = Subcommand::Measure;
     else if (command == QLatin1String("capture"))
         options.subcommand = Subcommand::Capture;
+    else if (command == QLatin1String("serve"))
+        options.subcommand = Subcommand::Serve;
     else
-        return refuse(QStringLiteral("\"%1\" is no command: list, measure or capture").arg(command));
+        return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture or serve").arg(command));
 
     const QList<OptionUse> uses {
         {FormatOption, {Subcommand::List, Subcommand::Measure}},
@@ -154,6 +169,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {MinWidthOption, {Subcommand::Measure}},
         {MinAmplitudeOption, {Subcommand::Measure}},
         {RequireLockOption, {Subcommand::Measure}},
+        {ListenOption, {Subcommand::Serve}},
     };
     for (const OptionUse &use : uses) {
         if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
@@ -168,7 +184,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
                                          "file of that name)")
                               .arg(path));
     }
-    if (options.subcommand != Subcommand::List && positional.size() > 1)
+    if (options.subcommand != Subcommand::List && options.subcommand != Subcommand::Serve && positional.size() > 1)
         return refuse(QStringLiteral("%1 takes one device").arg(command));
     options.devices = positional;
 
@@ -225,6 +241,15 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.limits.requireLock = parser.isSet(RequireLockOption);
         break;
     }
+    case Subcommand::Serve:
+        if (parser.isSet(ListenOption)
+            && !parseListenAddress(parser.value(ListenOption), &options.listenAddress, &options.listenPort, &reason))
+            return refuse(QStringLiteral("--listen: ") + reason);
+        if (options.listenPort != 0 && options.listenPort + options.devices.size() - 1 > 65535)
+            return refuse(QStringLiteral("--listen: too few ports above %1 for %2 devices")
+                              .arg(options.listenPort)
+                              .arg(options.devices.size()));
+        break;
     case Subcommand::Capture: {
         const QString lower = options.output.toLower();
         if (options.output.isEmpty())

@@ -4,12 +4,13 @@
 #include "io/linesettings.h"
 #include "rules/measurementrow.h"
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
 // What zentaval-cli was asked on its command line.
 
-enum class Subcommand { List, Measure, Capture };
+enum class Subcommand { List, Measure, Capture, Serve };
 enum class ListFormat { Text, JsonLines };
 enum class CaptureFormat { Bitmap, Png };
 
@@ -31,6 +32,11 @@ struct CliOptions
     MeasurementLimits limits;
 
     CaptureFormat captureFormat = CaptureFormat::Bitmap;
+
+    // serve: the first device's address and port; the next devices take the
+    // ports after it.
+    QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 listenPort = 5025;
 };
 
 struct CliArguments

@@ -3,6 +3,7 @@
 #include "cli/capturecommand.h"
 #include "cli/listcommand.h"
 #include "cli/measurecommand.h"
+#include "cli/servecommand.h"
 
 #include <QCoreApplication>
 
@@ -15,6 +16,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
         return std::make_unique<MeasureCommand>(options);
     case Subcommand::Capture:
         return std::make_unique<CaptureCommand>(options);
+    case Subcommand::Serve:
+        return std::make_unique<ServeCommand>(options);
     case Subcommand::List:
         break;
     }
