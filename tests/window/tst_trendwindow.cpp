@@ -129,7 +129,7 @@ void TestTrendWindow::menuOpensOnRightClickButNotOnThePortList()
             entries << action->text() + " " + action->shortcut().toString();
         QCOMPARE(entries,
                  QStringList({"Trend Ctrl+T", "Copy Picture Ctrl+C", "Save Picture As... Ctrl+Shift+S",
-                              "Log Measurements... Ctrl+L"}));
+                              "Log Measurements... Ctrl+L", "Remote Control Ctrl+R"}));
         menu->hide();
     }
     QVERIFY(!rightClick(ui->PortSelBox));
