@@ -17,8 +17,8 @@ void DecodeMeasurementReply(benchmark::State &state)
 {
     const QByteArray reply = lockedReply();
     for (auto _ : state) {
-        auto display = decodeMeasurementReply(reply, reply.size());
-        benchmark::DoNotOptimize(display);
+        auto reading = decodeMeasurementReply(reply, reply.size());
+        benchmark::DoNotOptimize(reading);
     }
 }
 BENCHMARK(DecodeMeasurementReply);
@@ -31,8 +31,8 @@ void DecodeMeasurementReplyOversized(benchmark::State &state)
     reply.append(QByteArray(state.range(0), '7'));
     reply.append('\0');
     for (auto _ : state) {
-        auto display = decodeMeasurementReply(reply, reply.size());
-        benchmark::DoNotOptimize(display);
+        auto reading = decodeMeasurementReply(reply, reply.size());
+        benchmark::DoNotOptimize(reading);
     }
 }
 BENCHMARK(DecodeMeasurementReplyOversized)->Arg(4096);

@@ -18,8 +18,14 @@ CaptureCommand::CaptureCommand(const CliOptions &options, QObject *parent)
     connect(&m_session, &InstrumentSession::captureReceived, this,
             [this](qint64 received, qint64 announced) { m_progress.update(received, announced); });
     connect(&m_session, &InstrumentSession::lost, this, [this](const QString &reason) {
-        if (m_scanning)
-            printError(QStringLiteral("instrument lost: %1").arg(reason));
+        if (!m_scanning)
+            return;
+        if (m_session.scan() == InstrumentSession::Scan::Requested) {
+            printError(QStringLiteral("instrument lost before the scan: %1").arg(reason));
+            finish(ExitStatus::NoInstrument);
+            return;
+        }
+        printError(QStringLiteral("instrument lost: %1").arg(reason));
     });
     connect(&m_session, &InstrumentSession::scanEnded, this, &CaptureCommand::scanEnded);
 }
@@ -115,14 +121,7 @@ void CaptureCommand::scanEnded(const Capture::ScanOutcome &outcome, const QStrin
         finish(ExitStatus::Done);
         return;
     }
-    printError(outcome.announced < 0
-                   ? QStringLiteral("capture incomplete: %1 holds %2 bytes; the instrument never sent its size")
-                         .arg(m_options.output)
-                         .arg(outcome.received)
-                   : QStringLiteral("capture incomplete: %1 holds %2 of the %3 bytes")
-                         .arg(m_options.output)
-                         .arg(outcome.received)
-                         .arg(outcome.announced));
+    printError(QStringLiteral("capture incomplete: ") + Capture::incompleteCaptureText(m_options.output, outcome));
     finish(ExitStatus::CaptureIncomplete);
 }
 

@@ -1,5 +1,6 @@
 #include "cli/cliarguments.h"
 
+#include "io/instrumentoptions.h"
 #include "io/scpiserver.h"
 
 #include <QCommandLineParser>
@@ -10,18 +11,12 @@
 
 namespace {
 
-const QString BaudOption = QStringLiteral("baud");
-const QString LineOption = QStringLiteral("line");
 const QString QuietOption = QStringLiteral("quiet");
 const QString FormatOption = QStringLiteral("format");
 const QString IntervalOption = QStringLiteral("interval");
 const QString CountOption = QStringLiteral("count");
 const QString DurationOption = QStringLiteral("duration");
 const QString OutputOption = QStringLiteral("output");
-const QString MinHeightOption = QStringLiteral("min-height");
-const QString MinWidthOption = QStringLiteral("min-width");
-const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
-const QString RequireLockOption = QStringLiteral("require-lock");
 const QString ListenOption = QStringLiteral("listen");
 
 // The longest interval and run: a day.
@@ -85,11 +80,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
     parser.setApplicationDescription(QString::fromLatin1(Description));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    InstrumentOptions::addLineOptions(parser);
     parser.addOptions({
-        {BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")},
-        {LineOption,
-         QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), such as 8N1."),
-         QStringLiteral("FRAME")},
         {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
         {FormatOption,
          QStringLiteral("list: text or jsonl (default text). measure: csv or jsonl (default jsonl for "
@@ -106,17 +98,10 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("measure: append the rows to FILE (default standard output). capture: the "
                         "capture file, .bmp or .png (required)."),
          QStringLiteral("FILE")},
-        {MinHeightOption, QStringLiteral("measure: lowest eye height in UI a reading may show."),
-         QStringLiteral("UI")},
-        {MinWidthOption, QStringLiteral("measure: lowest eye width in UI a reading may show."),
-         QStringLiteral("UI")},
-        {MinAmplitudeOption, QStringLiteral("measure: lowest amplitude in mV a reading may show."),
-         QStringLiteral("MV")},
-        {RequireLockOption, QStringLiteral("measure: a reading must show the green lock lamp.")},
-        {ListenOption,
-         QStringLiteral("serve: the address and port to serve on (default 127.0.0.1:5025)."),
+        {ListenOption, QStringLiteral("serve: the address and port to serve on (default 127.0.0.1:5025)."),
          QStringLiteral("[ADDRESS:]PORT")},
     });
+    InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure"));
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, measure, capture or serve."),
                                  QStringLiteral("list|measure|capture|serve"));
     parser.addPositionalArgument(QStringLiteral("device"),
@@ -159,37 +144,29 @@ CliArguments parseCliArguments(const QStringList &arguments)
     else
         return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture or serve").arg(command));
 
-    const QList<OptionUse> uses {
+    QList<OptionUse> uses {
         {FormatOption, {Subcommand::List, Subcommand::Measure}},
         {IntervalOption, {Subcommand::Measure}},
         {CountOption, {Subcommand::Measure}},
         {DurationOption, {Subcommand::Measure}},
         {OutputOption, {Subcommand::Measure, Subcommand::Capture}},
-        {MinHeightOption, {Subcommand::Measure}},
-        {MinWidthOption, {Subcommand::Measure}},
-        {MinAmplitudeOption, {Subcommand::Measure}},
-        {RequireLockOption, {Subcommand::Measure}},
         {ListenOption, {Subcommand::Serve}},
     };
+    for (const QString &limit : InstrumentOptions::limitOptionNames())
+        uses.append({limit, {Subcommand::Measure}});
     for (const OptionUse &use : uses) {
         if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
             return refuse(QStringLiteral("--%1 is no option of %2").arg(use.option, command));
     }
 
-    for (const QString &path : std::as_const(positional)) {
-        if (path.isEmpty())
-            return refuse(QStringLiteral("an empty device path"));
-        if (path.startsWith(QLatin1Char('-')))
-            return refuse(QStringLiteral("\"%1\" reads as an option, not a device path (write ./%1 for a "
-                                         "file of that name)")
-                              .arg(path));
-    }
+    QString reason;
+    if (!InstrumentOptions::checkDevicePaths(positional, &reason))
+        return refuse(reason);
     if (options.subcommand != Subcommand::List && options.subcommand != Subcommand::Serve && positional.size() > 1)
         return refuse(QStringLiteral("%1 takes one device").arg(command));
     options.devices = positional;
 
-    QString reason;
-    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), options.lineOverride, &reason))
+    if (!InstrumentOptions::readLineOverride(parser, options.lineOverride, &reason))
         return refuse(reason);
     options.quiet = parser.isSet(QuietOption);
 
@@ -234,11 +211,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
             options.logFormat = logFormatForFileName(options.output);
         else
             return refuse(QStringLiteral("--format of measure is csv or jsonl"));
-        if (!parseLimit(parser.value(MinHeightOption), options.limits.minHeight, &reason)
-            || !parseLimit(parser.value(MinWidthOption), options.limits.minWidth, &reason)
-            || !parseLimit(parser.value(MinAmplitudeOption), options.limits.minAmplitude, &reason))
+        if (!InstrumentOptions::readLimits(parser, options.limits, &reason))
             return refuse(reason);
-        options.limits.requireLock = parser.isSet(RequireLockOption);
         break;
     }
     case Subcommand::Serve:

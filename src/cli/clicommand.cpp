@@ -4,6 +4,7 @@
 #include "cli/listcommand.h"
 #include "cli/measurecommand.h"
 #include "cli/servecommand.h"
+#include "rules/printabletext.h"
 
 #include <QCoreApplication>
 
@@ -34,7 +35,10 @@ void printError(const QString &text)
 {
     if (text.isEmpty())
         return;
-    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
+    // Errors and notes carry instrument texts and system messages: control
+    // characters in them are shown, not sent to the terminal.
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(printableText(text)));
     std::fflush(stderr);
 }
 

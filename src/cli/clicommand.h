@@ -29,7 +29,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options);
 // The system's serial ports with the line settings of the command line.
 std::unique_ptr<SerialPortProvider> systemPorts(const CliOptions &options);
 
-// A line on standard error, with the program's name in front.
+// A line on standard error, with the program's name in front; control
+// characters in the text are escaped (printableText()).
 void printError(const QString &text);
 // A note on standard error, left out with --quiet.
 void printNote(const CliOptions &options, const QString &text);

@@ -2,6 +2,7 @@
 
 #include "cli/exitstatus.h"
 #include "rules/identification.h"
+#include "rules/printabletext.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -55,5 +56,6 @@ QByteArray listLine(const QString &device, const QString &identification, ListFo
                                   {QStringLiteral("identification"), identification}};
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
-    return (device + QLatin1Char('\t') + identification).toUtf8() + '\n';
+    // JSON escapes control characters itself; on a terminal they would act.
+    return (device + QLatin1Char('\t') + printableText(identification)).toUtf8() + '\n';
 }

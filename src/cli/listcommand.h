@@ -22,6 +22,7 @@ private:
     InstrumentSession m_session;
 };
 
-// The line printed for an instrument: "DEVICE<TAB>IDENTIFICATION", or a JSON
+// The line printed for an instrument: "DEVICE<TAB>IDENTIFICATION", control
+// characters of the identification escaped (printableText()), or a JSON
 // object with "device" and "identification".
 QByteArray listLine(const QString &device, const QString &identification, ListFormat format);

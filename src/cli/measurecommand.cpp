@@ -18,7 +18,7 @@ MeasureCommand::MeasureCommand(const CliOptions &options, QObject *parent)
     connect(&m_session, &InstrumentSession::probed, this, &MeasureCommand::instrumentFound);
     connect(&m_session, &InstrumentSession::connected, this, &MeasureCommand::connected);
     connect(&m_session, &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &, const MeasurementRow &row) { reading(row); });
+            [this](const MeasurementReading &, const MeasurementRow &row) { reading(row); });
     connect(&m_session, &InstrumentSession::readingsOver, this, [this] { finish(exitStatus()); });
     connect(&m_session, &InstrumentSession::lost, this, &MeasureCommand::lost);
     connect(&m_log, &SessionLog::writeFailed, this,

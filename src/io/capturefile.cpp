@@ -40,13 +40,12 @@ QString loadCaptureTemplate(const QString &templateFileName, QByteArray &blank)
 {
     QFile templateFile(templateFileName);
     if (!templateFile.open(QIODevice::ReadOnly))
-        return QCoreApplication::translate("MainWindow", "The capture template %1 cannot be read: %2")
+        return QStringLiteral("The capture template %1 cannot be read: %2")
             .arg(templateFileName, templateFile.errorString());
     blank = templateFile.readAll();
     const QString problem = templateProblem(blank);
     if (!problem.isEmpty())
-        return QCoreApplication::translate("MainWindow", "The capture template %1 is unusable: %2")
-            .arg(templateFileName, problem);
+        return QStringLiteral("The capture template %1 is unusable: %2").arg(templateFileName, problem);
     return QString();
 }
 

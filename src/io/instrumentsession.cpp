@@ -74,8 +74,6 @@ InstrumentSession::InstrumentSession(std::unique_ptr<SerialPortProvider> ports, 
         m_captureSilence.setTimerType(Qt::PreciseTimer);
         connect(&m_captureSilence, &QTimer::timeout, this, &InstrumentSession::endScan);
     }
-    connect(&m_port, &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
-    m_port.setReadBufferSize(MaximumBytesPerPass);
     // Precise: a coarse timer may fire the 8 s wait for the first capture
     // bytes up to 400 ms early.
     m_nextPass.setSingleShot(true);
@@ -126,14 +124,27 @@ QByteArray InstrumentSession::captureBytes() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Opens a port with the line settings the system holds for it (or those the
-// user asked for): opening would otherwise impose Qt's own.
-bool InstrumentSession::openPort(QSerialPort &port, int portIndex)
+// The port the instrument is reached on from now on. The one before is
+// closed; it goes only here, never inside one of its own signals.
+void InstrumentSession::usePort(std::unique_ptr<QSerialPort> port)
 {
-    const SerialPortEntry &entry = m_ports.at(portIndex);
-    port.setPortName(entry.systemLocation);
-    applyLineSettings(port, m_provider->lineSettings(entry));
-    return port.open(QIODevice::ReadWrite);
+    m_port = std::move(port);
+    m_port->setReadBufferSize(MaximumBytesPerPass);
+    connect(m_port.get(), &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
+    connect(m_port.get(), &QSerialPort::readyRead, this, [this] {
+        if (m_pace != Pace::Tool)
+            return;
+        if (m_scanState == Scan::Capturing) {
+            captureArrived();
+            return;
+        }
+        // The reading before a scan is taken as soon as it is whole.
+        if (m_scanState == Scan::Requested && m_replyAwaited
+            && decodeMeasurementReply(m_port->peek(m_port->bytesAvailable()), m_port->bytesAvailable())) {
+            m_nextPass.stop();
+            receiveMeas();
+        }
+    });
 }
 
 // Discovery at the window's pace: each port waiting to be looked at is probed
@@ -277,20 +288,20 @@ void InstrumentSession::connectToRow(int row)
     } else if (m_probeIndex < 0) {
         m_probe.abort();
     }
-    if (m_port.isOpen()) {
-        m_port.readAll();
-        m_port.close();
-    }
+    // Opened with the line settings the system holds for it (or those the
+    // user asked for): opening would otherwise impose Qt's own.
+    usePort(std::make_unique<QSerialPort>());
+    m_port->setPortName(location);
+    applyLineSettings(*m_port, m_provider->lineSettings(m_ports.at(portIndex)));
     m_connectedRow = row;
     m_connectedLocation = location;
     m_link = Link::Identifying;
-    if (!openPort(m_port, portIndex)) {
-        instrumentLost(m_port.errorString());
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        instrumentLost(m_port->errorString());
         return;
     }
     emit linkOpened(row);
-    m_port.readAll();
-    m_port.write("?\r\n");
+    m_port->write("?\r\n");
     QTimer::singleShot(Delay::IdentificationAnswer, this, &InstrumentSession::receiveInfo);
 }
 
@@ -299,7 +310,7 @@ void InstrumentSession::receiveInfo()
     // The instrument was lost before it answered.
     if (m_link != Link::Identifying)
         return;
-    m_identificationAnswer = m_port.readAll();
+    m_identificationAnswer = m_port->readAll();
     m_reading = true;
     startPolling();
 }
@@ -315,7 +326,7 @@ void InstrumentSession::startPolling()
             m_nextReadMs = readingsClockMs();
         sendRead();
     }
-    emit connected(identification(), m_connectedLocation);
+    emit connected(identification(), m_connectedLocation, lineSettings());
 }
 
 void InstrumentSession::probe(const QList<SerialPortEntry> &ports)
@@ -326,16 +337,10 @@ void InstrumentSession::probe(const QList<SerialPortEntry> &ports)
 void InstrumentSession::adopt(int resultIndex)
 {
     const InstrumentProbe::Result result = m_probe.results().value(resultIndex);
-    m_adoptedPort = m_probe.takePort(resultIndex);
-    if (!m_adoptedPort)
+    std::unique_ptr<QSerialPort> port = m_probe.takePort(resultIndex);
+    if (!port)
         return;
-    m_instrument = m_adoptedPort.get();
-    m_instrument->setReadBufferSize(MaximumBytesPerPass);
-    connect(m_instrument, &QSerialPort::errorOccurred, this, &InstrumentSession::onPortError);
-    connect(m_instrument, &QSerialPort::readyRead, this, [this] {
-        if (m_scanState == Scan::Capturing)
-            captureArrived();
-    });
+    usePort(std::move(port));
     if (!m_ports.contains(result.port))
         m_ports.append(result.port);
     m_connectedRow = 1;
@@ -364,7 +369,7 @@ void InstrumentSession::sendRead()
     if (!m_sinceFirstRead.isValid())
         m_sinceFirstRead.start();
     if (m_pace == Pace::Window) {
-        m_instrument->write("read\r\n");
+        m_port->write("read\r\n");
         m_replyAwaited = true;
         armPass(Delay::PollInterval);
         return;
@@ -381,8 +386,8 @@ void InstrumentSession::sendRead()
         return;
     }
     // A reply that came after its pass belongs to no "read" of ours.
-    m_instrument->readAll();
-    m_instrument->write("read\r\n");
+    m_port->readAll();
+    m_port->write("read\r\n");
     m_replyAwaited = true;
     // The reply is read the window's poll interval after its "read".
     armPass(int(std::max<qint64>(0, m_nextReadMs + Delay::PollInterval - now)));
@@ -409,8 +414,12 @@ void InstrumentSession::receiveMeas()
     if (m_pace == Pace::Tool) {
         // A pass reads the reply to its "read", or sends the next one.
         if (std::exchange(m_replyAwaited, false)) {
-            const qint64 available = m_instrument->bytesAvailable();
-            monitoringPass(m_instrument->readAll(), available);
+            const qint64 available = m_port->bytesAvailable();
+            monitoringPass(m_port->readAll(), available);
+        }
+        if (m_scanState == Scan::Requested) {
+            startScan();
+            return;
         }
         if (!m_reading || m_link != Link::Polling || m_scanState != Scan::Idle)
             return;
@@ -421,8 +430,8 @@ void InstrumentSession::receiveMeas()
         return;
     }
 
-    const qint64 available = m_instrument->bytesAvailable();
-    const QByteArray buffer = m_instrument->readAll();
+    const qint64 available = m_port->bytesAvailable();
+    const QByteArray buffer = m_port->readAll();
     emit passStarted(scanCountdown());
 
     if (m_scanState == Scan::Capturing) {
@@ -443,13 +452,13 @@ void InstrumentSession::receiveMeas()
 
 void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 available)
 {
-    const auto display = decodeMeasurementReply(buffer, available);
-    if (!display)
+    const auto reading = decodeMeasurementReply(buffer, available);
+    if (!reading)
         return;
-    const MeasurementRow row = measurementRow(*display, QDateTime::currentDateTimeUtc(),
-                                              m_sinceFirstRead.elapsed() / 1000.0, m_limits);
+    const MeasurementRow row = measurementRow(*reading, QDateTime::currentDateTimeUtc(),
+                                              readingsClockMs() / 1000.0, m_limits);
     m_lastReading = row;
-    emit readingAccepted(*display, row);
+    emit readingAccepted(*reading, row);
 }
 
 void InstrumentSession::startScan()
@@ -458,8 +467,8 @@ void InstrumentSession::startScan()
     m_progress = Capture::ScanProgress();
     m_beforeBitmap.clear();
     m_replyAwaited = false;
-    m_instrument->readAll();
-    m_instrument->write("SCAN\r\n");
+    m_port->readAll();
+    m_port->write("SCAN\r\n");
     if (m_pace == Pace::Tool)
         m_captureSilence.start(NoDataAllowanceMs);
 }
@@ -469,12 +478,12 @@ void InstrumentSession::capturingPass(const QByteArray &buffer)
     const Capture::CapturingPass pass = takeCaptureBytes(buffer);
     if (pass.captureTooLong) {
         // The instrument does not stop by itself: keep what the file holds.
-        m_instrument->write("scan\r\n");
+        m_port->write("scan\r\n");
         emit diagnostic(QStringLiteral(" Capture cut at %1 bytes").arg(m_progress.captureOffset));
     }
     if (pass.sendStop) {
         // The bitmap is whole; what follows it is not written.
-        m_instrument->write("scan\r\n");
+        m_port->write("scan\r\n");
         emit diagnostic(QStringLiteral(" Data past the capture's end: asked to stop"));
     }
     if (pass.ignoredStop)
@@ -486,7 +495,7 @@ void InstrumentSession::capturingPass(const QByteArray &buffer)
 // The tool's capture: bytes as they arrive.
 void InstrumentSession::captureArrived()
 {
-    QByteArray bytes = m_instrument->readAll();
+    QByteArray bytes = m_port->readAll();
     if (bytes.isEmpty())
         return;
     if (!m_progress.pieceReceived) {
@@ -505,7 +514,7 @@ void InstrumentSession::captureArrived()
     const Capture::CapturingPass pass = takeCaptureBytes(bytes);
     // Bytes past the bitmap's end keep coming: the instrument is asked to stop.
     if (pass.sendStop || pass.captureTooLong)
-        m_instrument->write("scan\r\n");
+        m_port->write("scan\r\n");
     // A capture that cannot be written is over.
     if (pass.endScan || scanOutcome().complete || !m_captureError.isEmpty())
         endScan();
@@ -550,9 +559,9 @@ void InstrumentSession::endScan()
     m_captureSilence.stop();
     // An unfinished stream, or one that went on past the bitmap, is stopped:
     // the instrument would otherwise go on sending to no one.
-    if (m_instrument->isOpen() && (!scanOutcome().complete || m_progress.excessSinceMs >= 0)) {
-        m_instrument->write("scan\r\n");
-        m_instrument->waitForBytesWritten(200);
+    if (m_port->isOpen() && (!scanOutcome().complete || m_progress.excessSinceMs >= 0)) {
+        m_port->write("scan\r\n");
+        m_port->waitForBytesWritten(200);
     }
     leaveCapturing();
     // Readings asked for go on after the scan.
@@ -587,8 +596,7 @@ QString InstrumentSession::requestScan(const QString &fileName, const QString &t
     m_captureInMemory.clear();
     m_captureError.clear();
     m_scanState = Scan::Requested;
-    if (m_pace == Pace::Tool && m_link == Link::Polling)
-        startScan();
+    readBeforeScan();
     return QString();
 }
 
@@ -602,9 +610,25 @@ QString InstrumentSession::requestScanInMemory(const QString &templateFileName)
     m_captureInMemory = blank;
     m_captureError.clear();
     m_scanState = Scan::Requested;
-    if (m_pace == Pace::Tool && m_link == Link::Polling)
-        startScan();
+    readBeforeScan();
     return QString();
+}
+
+// At the tool's pace a scan starts at once, after one reading, so that the
+// capture is known with the reading of its moment (the window's scan starts
+// at a poll, whose reply it reads). The reply is taken as soon as it is
+// whole, at the latest a poll interval after "read\r\n".
+void InstrumentSession::readBeforeScan()
+{
+    if (m_pace != Pace::Tool || m_link != Link::Polling)
+        return;
+    m_nextPass.stop();
+    if (!m_sinceFirstRead.isValid())
+        m_sinceFirstRead.start();
+    m_port->readAll();
+    m_port->write("read\r\n");
+    m_replyAwaited = true;
+    armPass(Delay::PollInterval);
 }
 
 void InstrumentSession::stopScan()
@@ -612,7 +636,7 @@ void InstrumentSession::stopScan()
     if (m_scanState != Scan::Capturing)
         return;
     if (m_pace == Pace::Window) {
-        m_instrument->write("scan\r\n");
+        m_port->write("scan\r\n");
         return;
     }
     // What has arrived is kept; endScan() asks the instrument to stop.
@@ -628,30 +652,31 @@ void InstrumentSession::close()
     m_captureSilence.stop();
     m_link = Link::None;
     m_connectedRow = 0;
-    m_instrument->close();
+    if (m_port)
+        m_port->close();
 }
 
 void InstrumentSession::onPortError(QSerialPort::SerialPortError error)
 {
     // A port that failed to open is dealt with where it was opened.
-    if (isFatalPortError(error) && m_instrument->isOpen())
-        instrumentLost(m_instrument->errorString());
+    if (isFatalPortError(error) && m_port->isOpen())
+        instrumentLost(m_port->errorString());
 }
 
 void InstrumentSession::instrumentLost(const QString &reason)
 {
     // Capture bytes that arrived before the loss are the capture's too: they
     // are kept before the port, and its buffer, are closed.
-    if (m_scanState == Scan::Capturing && m_link == Link::Polling && m_instrument->isOpen()) {
+    if (m_scanState == Scan::Capturing && m_link == Link::Polling && m_port->isOpen()) {
         if (m_pace == Pace::Tool) {
             captureArrived();
         } else {
-            const QByteArray waiting = m_instrument->readAll();
+            const QByteArray waiting = m_port->readAll();
             if (!waiting.isEmpty())
                 takeCaptureBytes(waiting);
         }
     }
-    m_instrument->close();
+    m_port->close();
     if (m_link == Link::None)
         return;
     m_link = Link::None;

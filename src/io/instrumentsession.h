@@ -143,12 +143,13 @@ signals:
     void probed(const QList<InstrumentProbe::Result> &results);
     // The port of the chosen instrument is open and asked for its identity.
     void linkOpened(int row);
-    // The instrument is identified: the link polls from now on.
-    void connected(const QString &identification, const QString &device);
+    // The instrument is identified: the link polls from now on. Its device's
+    // line settings as the log names them ("115200 8N1").
+    void connected(const QString &identification, const QString &device, const QString &lineSettings);
     // A pass of the chain begins (the countdown of a requested scan).
     void passStarted(int scanCountdown);
     // A reply to "read\r\n" was accepted.
-    void readingAccepted(const MeasurementDisplay &display, const MeasurementRow &row);
+    void readingAccepted(const MeasurementReading &reading, const MeasurementRow &row);
     // startReadings(): the next reply would come after its end.
     void readingsOver();
     // A capture piece was kept: the picture as the file now holds it (null
@@ -173,7 +174,7 @@ private:
     void receiveMeas();
     void lookForReturn();
 
-    bool openPort(QSerialPort &port, int portIndex);
+    void usePort(std::unique_ptr<QSerialPort> port);
     void collectProbeAnswer();
     void removeRow(int row);
     void startPolling();
@@ -181,6 +182,7 @@ private:
     void sendRead();
     bool readDue() const;
     void monitoringPass(const QByteArray &buffer, qint64 available);
+    void readBeforeScan();
     void startScan();
     void capturingPass(const QByteArray &buffer);
     void captureArrived();
@@ -199,9 +201,7 @@ private:
 
     Pace m_pace;
     std::unique_ptr<SerialPortProvider> m_provider;
-    QSerialPort m_port; // the instrument's
-    std::unique_ptr<QSerialPort> m_adoptedPort;
-    QSerialPort *m_instrument = &m_port; // m_port, or the port a probe found
+    std::unique_ptr<QSerialPort> m_port; // the instrument's: opened here, or the port a probe found
     Link m_link = Link::None;
 
     // Discovery and the watch over the ports.

@@ -1,5 +1,6 @@
 #include "io/measurementlog.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -23,6 +24,12 @@ QByteArray jsonObject(const QJsonObject &object)
 
 } // namespace
 
+LogSession logSession(const QString &program, const QString &identification, const QString &device,
+                      const QString &lineSettings, const QDateTime &start)
+{
+    return {program, QCoreApplication::applicationVersion(), identification, device, lineSettings, start};
+}
+
 QByteArray sessionText(const LogSession &session, LogFormat format)
 {
     if (format == LogFormat::JsonLines) {
@@ -37,7 +44,13 @@ QByteArray sessionText(const LogSession &session, LogFormat format)
     text += QStringLiteral("# instrument %1\n").arg(oneLine(session.identification));
     text += QStringLiteral("# device %1 %2\n").arg(oneLine(session.device), oneLine(session.lineSettings));
     text += QStringLiteral("# started %1\n").arg(logTime(session.start));
-    return text.toUtf8() + csvHeader();
+    return text.toUtf8();
+}
+
+bool holdsCsvHeader(const QByteArray &text)
+{
+    const QByteArray header = csvHeader();
+    return text.startsWith(header) || text.contains('\n' + header);
 }
 
 bool MeasurementLog::open(const QString &fileName, LogFormat format)
@@ -50,6 +63,12 @@ bool MeasurementLog::open(const QString &fileName, LogFormat format)
         m_error = m_file.errorString();
         return false;
     }
+    m_hasHeader = false;
+    if (format == LogFormat::Csv && m_file.size() > 0) {
+        QFile existing(fileName);
+        if (existing.open(QIODevice::ReadOnly))
+            m_hasHeader = holdsCsvHeader(existing.read(HeaderSearchBytes));
+    }
     m_error.clear();
     return true;
 }
@@ -59,6 +78,7 @@ bool MeasurementLog::openStandardOutput(LogFormat format)
     close();
     m_fileName = QStringLiteral("-");
     m_format = format;
+    m_hasHeader = false;
     if (!m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_error = m_file.errorString();
         return false;
@@ -75,7 +95,14 @@ void MeasurementLog::close()
 
 bool MeasurementLog::writeSession(const LogSession &session)
 {
-    return writeLine(sessionText(session, m_format));
+    QByteArray text = sessionText(session, m_format);
+    const bool addsHeader = m_format == LogFormat::Csv && !m_hasHeader;
+    if (addsHeader)
+        text += csvHeader();
+    if (!writeLine(text))
+        return false;
+    m_hasHeader = m_hasHeader || addsHeader;
+    return true;
 }
 
 bool MeasurementLog::writeRow(const MeasurementRow &row)

@@ -17,16 +17,23 @@ struct LogSession
     QDateTime start;
 };
 
+// The session of `program` ("zentaval", "zentaval-cli") at this version
+// (QCoreApplication's), from `start`.
+LogSession logSession(const QString &program, const QString &identification, const QString &device,
+                      const QString &lineSettings, const QDateTime &start);
+
 // A measurement log: CSV with "#" comment lines, or JSON Lines. The file is
 // appended to, never truncated, and every line reaches the file (or standard
 // output) as it is written, so that a run stopped at any moment keeps every
 // row before it.
 //
 // CSV: each session opens with comment lines ("# zentaval 1.0", "# instrument
-// ...", "# device ...", "# started ...") and the header row; "# lost ..." and
-// "# connected ..." lines mark the instrument going and coming back. JSON
-// Lines: the session is one object with "session", the events objects with
-// "event", the rows objects with the CSV's column names.
+// ...", "# device ...", "# started ..."); the header row follows only when
+// the file holds none yet (standard output: once), so that a file of many
+// runs has one header and reads as one table with "#" lines as comments.
+// "# lost ..." and "# connected ..." lines mark the instrument going and
+// coming back. JSON Lines: the session is one object with "session", the
+// events objects with "event", the rows objects with the CSV's column names.
 class MeasurementLog
 {
 public:
@@ -34,8 +41,9 @@ public:
     MeasurementLog(const MeasurementLog &) = delete;
     MeasurementLog &operator=(const MeasurementLog &) = delete;
 
-    // Opens the file for appending (made when missing) in `format`. False,
-    // with errorString(), when it cannot be opened.
+    // Opens the file for appending (made when missing) in `format`, and
+    // looks in its first HeaderSearchBytes for a header row. False, with
+    // errorString(), when it cannot be opened.
     bool open(const QString &fileName, LogFormat format);
     // Writes to standard output instead of a file.
     bool openStandardOutput(LogFormat format);
@@ -45,6 +53,10 @@ public:
     LogFormat format() const { return m_format; }
     // Why the last open or write failed.
     QString errorString() const { return m_error; }
+
+    // How much of an existing CSV file is looked at for its header row: the
+    // first run's comment block and header are far shorter.
+    static constexpr qint64 HeaderSearchBytes = 64 * 1024;
 
     // Each returns false when the line could not be written whole.
     bool writeSession(const LogSession &session);
@@ -60,9 +72,13 @@ private:
     QFile m_file;
     QString m_fileName;
     LogFormat m_format = LogFormat::Csv;
+    bool m_hasHeader = false; // CSV: the header row is in the file already
     QString m_error;
 };
 
-// The comment block and header row of a CSV session, or its JSON Lines
-// object.
+// The comment block of a CSV session (without the header row), or its JSON
+// Lines object.
 QByteArray sessionText(const LogSession &session, LogFormat format);
+
+// True when `text`, the start of a CSV log, holds the header row as a line.
+bool holdsCsvHeader(const QByteArray &text);

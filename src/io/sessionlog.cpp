@@ -2,7 +2,6 @@
 
 #include "io/instrumentsession.h"
 
-#include <QCoreApplication>
 
 SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObject *parent)
     : QObject(parent)
@@ -11,7 +10,7 @@ SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObje
 {
     connect(session, &InstrumentSession::connected, this, &SessionLog::connected);
     connect(session, &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &, const MeasurementRow &row) { reading(row); });
+            [this](const MeasurementReading &, const MeasurementRow &row) { reading(row); });
     connect(session, &InstrumentSession::lost, this, &SessionLog::lost);
 }
 
@@ -35,11 +34,11 @@ bool SessionLog::opened(bool success, QString *error)
     m_loggedDevice.clear();
     m_waitsForReturn = false;
     if (m_session->link() == InstrumentSession::Link::Polling)
-        connected(m_session->identification(), m_session->device());
+        connected(m_session->identification(), m_session->device(), m_session->lineSettings());
     return true;
 }
 
-void SessionLog::connected(const QString &identification, const QString &device)
+void SessionLog::connected(const QString &identification, const QString &device, const QString &lineSettings)
 {
     if (!m_log.isOpen())
         return;
@@ -49,16 +48,9 @@ void SessionLog::connected(const QString &identification, const QString &device)
         check(m_log.writeConnected(now, identification));
         return;
     }
-    LogSession session;
-    session.program = m_program;
-    session.version = QCoreApplication::applicationVersion();
-    session.identification = identification;
-    session.device = device;
-    session.lineSettings = m_session->lineSettings();
-    session.start = now;
     m_loggedDevice = device;
     m_waitsForReturn = false;
-    check(m_log.writeSession(session));
+    check(m_log.writeSession(logSession(m_program, identification, device, lineSettings, now)));
 }
 
 void SessionLog::reading(const MeasurementRow &row)

@@ -31,7 +31,7 @@ signals:
     void writeFailed(const QString &fileName, const QString &reason);
 
 private:
-    void connected(const QString &identification, const QString &device);
+    void connected(const QString &identification, const QString &device, const QString &lineSettings);
     void reading(const MeasurementRow &row);
     void lost(const QString &reason);
     bool opened(bool success, QString *error);

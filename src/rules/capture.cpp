@@ -106,6 +106,18 @@ ScanOutcome scanOutcome(const ScanProgress &progress)
     return outcome;
 }
 
+QString incompleteCaptureText(const QString &fileName, const ScanOutcome &outcome)
+{
+    if (outcome.announced < 0)
+        return QStringLiteral("%1 holds %2 bytes of the capture; the instrument never sent its size")
+            .arg(fileName)
+            .arg(outcome.received);
+    return QStringLiteral("%1 holds %2 of the %3 bytes of the capture")
+        .arg(fileName)
+        .arg(outcome.received)
+        .arg(outcome.announced);
+}
+
 qint64 announcedBitmapSize(const QByteArray &bitmapStart)
 {
     if (bitmapStart.size() < BitmapSizeEnd || !bitmapStart.startsWith("BM"))

@@ -10,7 +10,7 @@ namespace Capture {
 // instrument's first capture bytes arrive.
 constexpr int EmptyPollsAllowed = 20;
 
-// Capture bytes per step of ScanProgressBar (0 to 100).
+// Capture bytes per step of the scan's progress (0 to 100).
 constexpr int CaptureDivisor = 1800;
 
 // A faulty instrument that never stops streaming is cut off here, far above
@@ -33,7 +33,7 @@ QByteArray cutToBitmapStart(const QByteArray &firstPiece);
 // offset past the end is filled with spaces.
 void placePiece(QByteArray &content, qint64 offset, const QByteArray &piece);
 
-// ScanProgressBar's value for the capture bytes received so far.
+// The scan's progress (0 to 100) for the capture bytes received so far.
 int progressValue(qint64 captureOffset);
 
 // What a Capturing pass that read nothing does.
@@ -81,6 +81,11 @@ struct ScanOutcome
     qint64 announced = -1; // the size the header announces; -1 when it never arrived
 };
 ScanOutcome scanOutcome(const ScanProgress &progress);
+
+// What a capture file holds after a scan that ended short: "<file> holds N of
+// the M bytes of the capture", or "<file> holds N bytes of the capture; the
+// instrument never sent its size".
+QString incompleteCaptureText(const QString &fileName, const ScanOutcome &outcome);
 
 // The template, and so every capture, is a 24-bit bitmap of this size: the
 // instrument's capture turned back from how it is shown.

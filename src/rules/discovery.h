@@ -9,8 +9,8 @@
 // and went between two looks at the system's ports, and which may be probed.
 namespace Discovery {
 
-// Rows of PortSelBox: row 0 is the prompt, so at most FoundPortsSize - 1
-// instruments can be listed.
+// Rows of the port list: row 0 is the prompt ("Select a Device"), so at most
+// FoundPortsSize - 1 instruments can be listed.
 constexpr int FoundPortsSize = 30;
 
 enum class Verdict {
@@ -33,7 +33,7 @@ struct PortChanges
 };
 PortChanges comparePorts(const QStringList &before, const QStringList &now);
 
-// The rows to take out of PortSelBox, last first, given the port location of
+// The rows to take out of the port list, last first, given the port location of
 // every row (row 0, the prompt, has none): each row whose port vanished, but
 // `keptRow`, the instrument connected or waited for.
 QList<int> rowsToRemove(const QStringList &rowLocations, const QStringList &vanished, int keptRow);

@@ -16,7 +16,7 @@ QString textFromInstrumentBytes(const QByteArray &bytes);
 // in exactly this letter case.
 bool identifiesInstrument(const QByteArray &answer);
 
-// The PortSelBox row of a found instrument: the port's name, ": " and the
+// The port list's row of a found instrument: the port's name, ": " and the
 // answer without its first (framing) and last (line end) byte.
 QString discoveryRowText(const QString &portName, const QByteArray &answer);
 

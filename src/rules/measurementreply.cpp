@@ -41,7 +41,7 @@ private:
 
 } // namespace
 
-std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffer, qint64 available)
+std::optional<MeasurementReading> decodeMeasurementReply(const QByteArray &buffer, qint64 available)
 {
     if (!buffer.startsWith("read") || !buffer.endsWith('\0'))
         return std::nullopt;
@@ -52,32 +52,37 @@ std::optional<MeasurementDisplay> decodeMeasurementReply(const QByteArray &buffe
     for (int i = 0; i < examined; ++i)
         table[i] = static_cast<unsigned char>(buffer.at(i));
 
-    MeasurementDisplay display;
+    MeasurementReading reading;
     const auto statusIsSet
         = [&buffer](int position) { return buffer.size() > position && buffer.at(position) == '1'; };
     if (statusIsSet(8))
-        display.lamp = LockLamp::Green;
+        reading.lamp = LockLamp::Green;
     else if (statusIsSet(5))
-        display.lamp = LockLamp::Yellow;
+        reading.lamp = LockLamp::Yellow;
 
     FieldReader reader(table, examined);
-    display.fields[0] = reader.field();
-    display.qualityText = display.fields[0] + QLatin1Char('%');
+    reading.quality = reader.field();
     reader.skipSeparator();
-    const QString amplitude = display.fields[1] = reader.field();
+    reading.amplitude = reader.field();
+    reader.skipSeparator();
+    reading.eyeHeightDigits = reader.field();
+    reader.skipSeparator();
+    reading.eyeWidthDigits = reader.field();
+    reader.skipSeparator();
+    reading.rate = reader.field();
+
     bool ok = false;
-    display.amplitude = amplitude.toInt(&ok, 10);
+    reading.amplitudeBar = reading.amplitude.toInt(&ok, 10);
     if (!ok)
-        display.amplitude = 0;
-    display.amplitudeText = amplitude + QLatin1String(" mV");
-    reader.skipSeparator();
-    display.fields[2] = reader.field();
-    display.heightText = QLatin1String("Height: 0.") + display.fields[2] + QLatin1String(" UI");
-    reader.skipSeparator();
-    display.fields[3] = reader.field();
-    display.widthText = QLatin1String("Width: 0.") + display.fields[3] + QLatin1String(" UI");
-    reader.skipSeparator();
-    display.fields[4] = reader.field();
-    display.rateText = display.fields[4] + QLatin1String(" Mb");
-    return display;
+        reading.amplitudeBar = 0;
+    return reading;
+}
+
+MeasurementLabels labelTexts(const MeasurementReading &reading)
+{
+    // "0." stands before the eye's digits even when there are none.
+    return {reading.quality + QLatin1Char('%'), reading.amplitude + QLatin1String(" mV"),
+            QLatin1String("Height: 0.") + reading.eyeHeightDigits + QLatin1String(" UI"),
+            QLatin1String("Width: 0.") + reading.eyeWidthDigits + QLatin1String(" UI"),
+            reading.rate + QLatin1String(" Mb")};
 }

@@ -29,31 +29,40 @@ bool parseLimit(const QString &text, std::optional<double> &limit, QString *erro
     return true;
 }
 
-bool meetsLimits(const MeasurementRow &row, const MeasurementLimits &limits)
+QStringList missedLimits(const MeasurementRow &row, const MeasurementLimits &limits)
 {
-    const auto atLeast = [](const std::optional<double> &value, const std::optional<double> &minimum) {
-        return !minimum || (value && *value >= *minimum);
+    const auto misses = [](const std::optional<double> &value, const std::optional<double> &minimum) {
+        return minimum && !(value && *value >= *minimum);
     };
-    return atLeast(row.heightValue(), limits.minHeight) && atLeast(row.widthValue(), limits.minWidth)
-        && atLeast(row.amplitudeValue(), limits.minAmplitude)
-        && (!limits.requireLock || row.lamp == LockLamp::Green);
+    QStringList missed;
+    if (misses(row.heightValue(), limits.minHeight))
+        missed << QStringLiteral("height");
+    if (misses(row.widthValue(), limits.minWidth))
+        missed << QStringLiteral("width");
+    if (misses(row.amplitudeValue(), limits.minAmplitude))
+        missed << QStringLiteral("amplitude");
+    if (limits.requireLock && row.lamp != LockLamp::Green)
+        missed << QStringLiteral("lock");
+    return missed;
 }
 
-MeasurementRow measurementRow(const MeasurementDisplay &display, const QDateTime &time, double elapsedSeconds,
+MeasurementRow measurementRow(const MeasurementReading &reading, const QDateTime &time, double elapsedSeconds,
                               const MeasurementLimits &limits)
 {
     MeasurementRow row;
     row.time = time.toUTC();
     row.elapsedSeconds = elapsedSeconds;
-    row.lamp = display.lamp;
-    row.quality = display.fields[0];
-    row.amplitude = display.fields[1];
+    row.lamp = reading.lamp;
+    row.quality = reading.quality;
+    row.amplitude = reading.amplitude;
     // The window shows "0." before the digits even when there are none;
     // an empty field stays an empty cell.
-    row.eyeHeight = display.fields[2].isEmpty() ? QString() : QLatin1String("0.") + display.fields[2];
-    row.eyeWidth = display.fields[3].isEmpty() ? QString() : QLatin1String("0.") + display.fields[3];
-    row.rate = display.fields[4];
-    row.pass = meetsLimits(row, limits);
+    row.eyeHeight
+        = reading.eyeHeightDigits.isEmpty() ? QString() : QLatin1String("0.") + reading.eyeHeightDigits;
+    row.eyeWidth
+        = reading.eyeWidthDigits.isEmpty() ? QString() : QLatin1String("0.") + reading.eyeWidthDigits;
+    row.rate = reading.rate;
+    row.pass = missedLimits(row, limits).isEmpty();
     return row;
 }
 

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -49,11 +50,15 @@ struct MeasurementRow
 // text leaves the limit unset. On a bad value returns false and says why.
 bool parseLimit(const QString &text, std::optional<double> &limit, QString *error);
 
-// The row of a decoded reply, judged against the limits. A missing or
-// unreadable value misses the limit set on it.
-MeasurementRow measurementRow(const MeasurementDisplay &display, const QDateTime &time, double elapsedSeconds,
+// The limits a row misses, by name ("height", "width", "amplitude", "lock"),
+// in that order; empty when it meets them all. A missing or unreadable value
+// misses the limit set on it.
+QStringList missedLimits(const MeasurementRow &row, const MeasurementLimits &limits);
+
+// The row of a decoded reply, judged against the limits: it passes when it
+// misses none.
+MeasurementRow measurementRow(const MeasurementReading &reading, const QDateTime &time, double elapsedSeconds,
                               const MeasurementLimits &limits = {});
-bool meetsLimits(const MeasurementRow &row, const MeasurementLimits &limits);
 
 // "green", "yellow" or "grey".
 QString lampName(LockLamp lamp);

@@ -18,23 +18,6 @@ double SeriesStatistics::mean() const
     return m_count == 0 ? None : m_sum / double(m_count);
 }
 
-QStringList missedLimits(const MeasurementRow &row, const MeasurementLimits &limits)
-{
-    const auto misses = [](const std::optional<double> &value, const std::optional<double> &minimum) {
-        return minimum && !(value && *value >= *minimum);
-    };
-    QStringList missed;
-    if (misses(row.heightValue(), limits.minHeight))
-        missed << QStringLiteral("height");
-    if (misses(row.widthValue(), limits.minWidth))
-        missed << QStringLiteral("width");
-    if (misses(row.amplitudeValue(), limits.minAmplitude))
-        missed << QStringLiteral("amplitude");
-    if (limits.requireLock && row.lamp != LockLamp::Green)
-        missed << QStringLiteral("lock");
-    return missed;
-}
-
 bool LimitLatch::judge(const MeasurementRow &row, const MeasurementLimits &limits)
 {
     const QStringList missed = missedLimits(row, limits);

@@ -33,17 +33,12 @@ private:
     double m_maximum = None;
 };
 
-// The limits a row misses, by name ("height", "width", "amplitude", "lock"),
-// in that order; empty when it meets them all. A missing or unreadable value
-// misses the limit set on it.
-QStringList missedLimits(const MeasurementRow &row, const MeasurementLimits &limits);
-
 // Lights at the first reading that misses a limit and stays lit until reset,
 // so that a brief dip is never missed.
 class LimitLatch
 {
 public:
-    // Judges one reading; returns true when it missed a limit.
+    // Judges one reading by missedLimits(); returns true when it missed one.
     bool judge(const MeasurementRow &row, const MeasurementLimits &limits);
     void reset() { *this = LimitLatch(); }
 

@@ -1,15 +1,10 @@
 #include "window/commandline.h"
 
+#include "io/instrumentoptions.h"
 #include "io/scpiserver.h"
 
 namespace {
-const QString BaudOption = QStringLiteral("baud");
-const QString LineOption = QStringLiteral("line");
 const QString LogOption = QStringLiteral("log");
-const QString MinHeightOption = QStringLiteral("min-height");
-const QString MinWidthOption = QStringLiteral("min-width");
-const QString MinAmplitudeOption = QStringLiteral("min-amplitude");
-const QString RequireLockOption = QStringLiteral("require-lock");
 const QString ListenOption = QStringLiteral("listen");
 } // namespace
 
@@ -22,23 +17,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                        "replace those."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addOption(
-        {BaudOption, QStringLiteral("Line rate in baud, 50 to 4000000."), QStringLiteral("RATE")});
-    parser.addOption({LineOption,
-                      QStringLiteral("Data bits (5-8), parity (N, E, O, M or S) and stop bits (1 or 2), "
-                                     "such as 8N1."),
-                      QStringLiteral("FRAME")});
+    InstrumentOptions::addLineOptions(parser);
     parser.addOption({LogOption,
                       QStringLiteral("Log every measurement shown to FILE, one row each (CSV, or JSON Lines "
                                      "for .jsonl and .json); an existing file is appended to."),
                       QStringLiteral("FILE")});
-    parser.addOption({MinHeightOption, QStringLiteral("Lowest eye height in UI a reading may show."),
-                      QStringLiteral("UI")});
-    parser.addOption(
-        {MinWidthOption, QStringLiteral("Lowest eye width in UI a reading may show."), QStringLiteral("UI")});
-    parser.addOption({MinAmplitudeOption, QStringLiteral("Lowest amplitude in mV a reading may show."),
-                      QStringLiteral("MV")});
-    parser.addOption({RequireLockOption, QStringLiteral("A reading must show the green lock lamp.")});
+    InstrumentOptions::addLimitOptions(parser);
     parser.addOption({ListenOption,
                       QStringLiteral("Serve the instrument to SCPI clients on a TCP port (as "
                                      "TCPIP::host::PORT::SOCKET); ADDRESS defaults to 127.0.0.1, this machine "
@@ -69,14 +53,9 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     }
 
     QString reason;
-    if (!parseLineOverride(parser.value(BaudOption), parser.value(LineOption), commandLine.lineOverride,
-                           &reason))
+    if (!InstrumentOptions::readLineOverride(parser, commandLine.lineOverride, &reason)
+        || !InstrumentOptions::readLimits(parser, commandLine.limits, &reason))
         return fail(reason);
-    if (!parseLimit(parser.value(MinHeightOption), commandLine.limits.minHeight, &reason)
-        || !parseLimit(parser.value(MinWidthOption), commandLine.limits.minWidth, &reason)
-        || !parseLimit(parser.value(MinAmplitudeOption), commandLine.limits.minAmplitude, &reason))
-        return fail(reason);
-    commandLine.limits.requireLock = parser.isSet(RequireLockOption);
     if (parser.isSet(LogOption) && parser.value(LogOption).isEmpty())
         return fail(QStringLiteral("an empty log file name"));
     commandLine.logFile = parser.value(LogOption);
@@ -87,14 +66,8 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
             return fail(QStringLiteral("--listen: ") + reason);
     }
     const QStringList paths = parser.positionalArguments();
-    for (const QString &path : paths) {
-        if (path.isEmpty())
-            return fail(QStringLiteral("an empty device path"));
-        if (path.startsWith(QLatin1Char('-')))
-            return fail(QStringLiteral("\"%1\" reads as an option, not a device path (write ./%1 for a file "
-                                       "of that name)")
-                            .arg(path));
-    }
+    if (!InstrumentOptions::checkDevicePaths(paths, &reason))
+        return fail(reason);
     commandLine.devicePaths = paths;
     return commandLine;
 }

@@ -86,7 +86,7 @@ void MainWindow::compose()
     connect(session, &InstrumentSession::connected, this, &MainWindow::showConnected);
     connect(session, &InstrumentSession::passStarted, ui->spinBox, &QSpinBox::setValue);
     connect(session, &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &display) { showReading(display); });
+            [this](const MeasurementReading &reading) { showReading(reading); });
     connect(session, &InstrumentSession::capturePictureChanged, this,
             [this](const QImage &picture) { ui->EyePlot->setPixmap(QPixmap::fromImage(picture)); });
     connect(session, &InstrumentSession::captureProgressed, ui->ScanProgressBar, &QProgressBar::setValue);
@@ -97,11 +97,11 @@ void MainWindow::compose()
     // The trend follows the instrument from its first connection, whether
     // its window is open or not.
     connect(session, &InstrumentSession::connected, this,
-            [this](const QString &identification, const QString &device) {
-                trendWindow()->instrumentConnected(identification, device);
+            [this](const QString &identification, const QString &device, const QString &lineSettings) {
+                trendWindow()->instrumentConnected(identification, device, lineSettings);
             });
     connect(session, &InstrumentSession::readingAccepted, this,
-            [this](const MeasurementDisplay &, const MeasurementRow &row) {
+            [this](const MeasurementReading &, const MeasurementRow &row) {
                 if (m_trend)
                     m_trend->addReading(row);
             });
@@ -279,15 +279,16 @@ void MainWindow::showConnected()
     setWindowTitle(Identification::windowTitle(m_session->identificationAnswer()));
 }
 
-void MainWindow::showReading(const MeasurementDisplay &display)
+void MainWindow::showReading(const MeasurementReading &reading)
 {
-    ui->LEDStat->setPixmap(QPixmap(lockLampPicture(display.lamp)));
-    ui->QFactorLabel->setText(display.qualityText);
-    ui->AmplitudeBar->setValue(display.amplitude);
-    ui->VoltageLabel->setText(display.amplitudeText);
-    ui->HeightLabel->setText(display.heightText);
-    ui->WidthLabel->setText(display.widthText);
-    ui->RateLabel->setText(display.rateText);
+    const MeasurementLabels labels = labelTexts(reading);
+    ui->LEDStat->setPixmap(QPixmap(lockLampPicture(reading.lamp)));
+    ui->QFactorLabel->setText(labels.quality);
+    ui->AmplitudeBar->setValue(reading.amplitudeBar);
+    ui->VoltageLabel->setText(labels.amplitude);
+    ui->HeightLabel->setText(labels.eyeHeight);
+    ui->WidthLabel->setText(labels.eyeWidth);
+    ui->RateLabel->setText(labels.rate);
 }
 
 void MainWindow::showCaptureError(const QString &fileName, const QString &reason)
@@ -306,14 +307,9 @@ void MainWindow::showScanEnded(const Capture::ScanOutcome &outcome, const QStrin
         return;
     }
     // The file holds what arrived; the rest is still the blank template.
-    const QString file = m_session->captureFileName();
     ui->ScanningLabel->setText(tr("Incomplete"));
-    ui->ScanningLabel->setToolTip(
-        outcome.announced < 0
-            ? tr("%1 holds %2 bytes of the capture; the instrument never sent its size.")
-                  .arg(file)
-                  .arg(outcome.received)
-            : tr("%1 holds %2 of the %3 bytes of the capture.").arg(file).arg(outcome.received).arg(outcome.announced));
+    ui->ScanningLabel->setToolTip(Capture::incompleteCaptureText(m_session->captureFileName(), outcome)
+                                  + QLatin1Char('.'));
 }
 
 void MainWindow::showLost(const QString &reason)

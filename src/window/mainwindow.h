@@ -84,7 +84,7 @@ private:
     void compose();
     void showLinkOpened(int row);
     void showConnected();
-    void showReading(const MeasurementDisplay &display);
+    void showReading(const MeasurementReading &reading);
     void showCaptureError(const QString &fileName, const QString &reason);
     void showScanEnded(const Capture::ScanOutcome &outcome, const QString &captureError);
     void showLost(const QString &reason);

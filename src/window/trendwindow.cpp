@@ -4,7 +4,6 @@
 #include "io/measurementlog.h"
 #include "window/trendplot.h"
 
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -142,13 +141,15 @@ void TrendWindow::readLimit(QLineEdit *edit, std::optional<double> &limit)
     showIndicator();
 }
 
-void TrendWindow::instrumentConnected(const QString &identification, const QString &device)
+void TrendWindow::instrumentConnected(const QString &identification, const QString &device,
+                                      const QString &lineSettings)
 {
     // Another instrument's readings are no continuation of these.
     if (!m_history.isEmpty() && identification != m_identification)
         reset();
     m_identification = identification;
     m_device = device;
+    m_lineSettings = lineSettings;
     // Readings after a loss (or any new connection) leave a gap after the
     // last ones before it.
     m_history.breakLine();
@@ -234,13 +235,10 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
               .arg(logTime(QDateTime::currentDateTimeUtc()), limitText(m_limits.minHeight, "UI"),
                    limitText(m_limits.minWidth, "UI"), limitText(m_limits.minAmplitude, "mV"), lock)
               .toUtf8();
-    LogSession session;
-    session.program = QStringLiteral("zentaval");
-    session.version = QCoreApplication::applicationVersion();
-    session.identification = m_identification;
-    session.device = m_device;
-    session.start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
-    head += sessionText(session, LogFormat::Csv);
+    const QDateTime start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
+    const LogSession session
+        = logSession(QStringLiteral("zentaval"), m_identification, m_device, m_lineSettings, start);
+    head += sessionText(session, LogFormat::Csv) + csvHeader();
 
     // Written aside and renamed into place: a failed export leaves any older
     // file of that name as it was.

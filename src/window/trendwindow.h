@@ -27,7 +27,8 @@ public:
     MeasurementLimits limits() const { return m_limits; }
 
 public slots:
-    void instrumentConnected(const QString &identification, const QString &device);
+    void instrumentConnected(const QString &identification, const QString &device,
+                             const QString &lineSettings);
     void addReading(const MeasurementRow &row);
     void instrumentLost(const QString &reason);
     void reset();
@@ -46,6 +47,7 @@ private:
     MeasurementLimits m_limits;
     QString m_identification;
     QString m_device;
+    QString m_lineSettings;
 
     TrendPlot *m_plot;
     QLabel *m_source;

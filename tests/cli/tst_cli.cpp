@@ -106,6 +106,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void listsInstruments();
+    void instrumentTextIsPrintedEscaped();
     void measureAppendsRows_data();
     void measureAppendsRows();
     void limitsDecidePass_data();
@@ -208,6 +209,34 @@ void TestCli::listsInstruments()
     QVERIFY(!QFile::exists(capture));
 }
 
+void TestCli::instrumentTextIsPrintedEscaped()
+{
+    // An answer that would retitle the terminal and clear it.
+    auto simulated = instrument();
+    simulated->setIdentificationAnswer("\x02Model 731942K \x1b]0;owned\aS/N 7\x1b[2J\r FW 1.07\n");
+    const QByteArray raw = "Model 731942K \x1b]0;owned\aS/N 7\x1b[2J\r FW 1.07";
+    const QByteArray shown = R"(Model 731942K \x1b]0;owned\x07S/N 7\x1b[2J\r FW 1.07)";
+
+    Cli text({"list", simulated->devicePath()});
+    QVERIFY(text.finish());
+    QCOMPARE(text.status(), 0);
+    QCOMPARE(text.out(), simulated->devicePath().toUtf8() + '\t' + shown + '\n');
+
+    // JSON carries the text itself, escaped as JSON escapes it.
+    Cli json({"list", "--format", "jsonl", simulated->devicePath()});
+    QVERIFY(json.finish());
+    QVERIFY(!json.out().contains('\x1b'));
+    QCOMPARE(QJsonDocument::fromJson(json.out()).object().value("identification").toString().toLatin1(), raw);
+
+    simulated->queueMeasurementReply(GreenReply);
+    Cli measure(
+        {"measure", "--count", "1", "--output", m_dir.filePath("escaped.csv"), simulated->devicePath()});
+    QVERIFY(measure.finish());
+    QCOMPARE(measure.status(), 0);
+    QVERIFY2(measure.err().contains("measuring " + shown + " on "), measure.err().constData());
+    QVERIFY(!measure.err().contains('\x1b'));
+}
+
 void TestCli::measureAppendsRows_data()
 {
     QTest::addColumn<QString>("fileName");
@@ -266,7 +295,9 @@ void TestCli::measureAppendsRows()
                      (QStringList {"# zentaval-cli 1.0", "# instrument " + identification(),
                                    "# device " + device + " 38400 8N1"}));
             QVERIFY(lines[3].startsWith("# started 20"));
-            QCOMPARE(lines[4], Columns.join(','));
+            // The header row once, in the first run: the file reads as one table.
+            QCOMPARE(lines[4] == Columns.join(','), run == 0);
+            QCOMPARE(QString::fromUtf8(log).split('\n').count(Columns.join(',')), 1);
         }
     }
 }

@@ -15,20 +15,44 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
-#include <tuple>
 
 namespace {
 
-// The display from the reply's layout alone: "read" first, a NUL last, status bytes at 8 (green)
+// What the window shows of a reply: the lamp, the bar and the five label texts.
+struct Shown
+{
+    LockLamp lamp = LockLamp::Grey;
+    int amplitudeBar = 0;
+    QString labels[5];
+
+    bool operator==(const Shown &other) const
+    {
+        return lamp == other.lamp && amplitudeBar == other.amplitudeBar
+            && std::equal(std::begin(labels), std::end(labels), std::begin(other.labels));
+    }
+};
+
+std::optional<Shown> shown(const std::optional<MeasurementReading> &reading)
+{
+    if (!reading)
+        return std::nullopt;
+    const MeasurementLabels labels = labelTexts(*reading);
+    return Shown {reading->lamp,
+                  reading->amplitudeBar,
+                  {labels.quality, labels.amplitude, labels.eyeHeight, labels.eyeWidth, labels.rate}};
+}
+
+// What is shown, from the reply's layout alone: "read" first, a NUL last, status bytes at 8 (green)
 // and 5 (yellow), five fields of digits and '.', each after a run of other bytes, from byte 11
 // within the first min(available, bytes read, 100) bytes.
-std::optional<MeasurementDisplay> expectedDisplay(const QByteArray &buffer, qint64 available)
+std::optional<Shown> expectedShown(const QByteArray &buffer, qint64 available)
 {
     const qsizetype size = buffer.size();
     if (size < 4 || std::memcmp(buffer.constData(), "read", 4) != 0 || buffer[size - 1] != '\0')
         return std::nullopt;
-    MeasurementDisplay d;
+    Shown d;
     if (size > 8 && buffer[8] == '1')
         d.lamp = LockLamp::Green;
     else if (size > 5 && buffer[5] == '1')
@@ -42,44 +66,40 @@ std::optional<MeasurementDisplay> expectedDisplay(const QByteArray &buffer, qint
         while (index < examined && isFieldByte(buffer[index]))
             fields[field] += buffer[index++];
     }
-    d.qualityText = QString::fromLatin1(fields[0] + "%");
+    d.labels[0] = QString::fromLatin1(fields[0] + "%");
     // The amplitude is its field as a base-10 int; anything else (empty, a '.', too large) is 0.
-    const auto [end, error] = std::from_chars(fields[1].cbegin(), fields[1].cend(), d.amplitude);
+    const auto [end, error] = std::from_chars(fields[1].cbegin(), fields[1].cend(), d.amplitudeBar);
     if (error != std::errc() || end != fields[1].cend())
-        d.amplitude = 0;
-    d.amplitudeText = QString::fromLatin1(fields[1] + " mV");
-    d.heightText = QString::fromLatin1("Height: 0." + fields[2] + " UI");
-    d.widthText = QString::fromLatin1("Width: 0." + fields[3] + " UI");
-    d.rateText = QString::fromLatin1(fields[4] + " Mb");
+        d.amplitudeBar = 0;
+    d.labels[1] = QString::fromLatin1(fields[1] + " mV");
+    d.labels[2] = QString::fromLatin1("Height: 0." + fields[2] + " UI");
+    d.labels[3] = QString::fromLatin1("Width: 0." + fields[3] + " UI");
+    d.labels[4] = QString::fromLatin1(fields[4] + " Mb");
     return d;
 }
 
-QByteArray describe(const std::optional<MeasurementDisplay> &d)
+QByteArray describe(const std::optional<Shown> &d)
 {
     if (!d)
         return "rejected";
-    return QStringList({QString::number(int(d->lamp)), d->qualityText, QString::number(d->amplitude),
-                        d->amplitudeText, d->heightText, d->widthText, d->rateText})
+    return QStringList({QString::number(int(d->lamp)), d->labels[0], QString::number(d->amplitudeBar),
+                        d->labels[1], d->labels[2], d->labels[3], d->labels[4]})
         .join(" | ")
         .toUtf8();
 }
 
 void check(const QByteArray &buffer, qint64 available)
 {
-    const auto display = decodeMeasurementReply(buffer, available);
-    const auto require = [&](const std::optional<MeasurementDisplay> &expected, const char *what) {
-        const auto all = [](const MeasurementDisplay &d) {
-            return std::tie(d.lamp, d.qualityText, d.amplitude, d.amplitudeText, d.heightText, d.widthText,
-                            d.rateText);
-        };
-        if (display.has_value() == expected.has_value() && (!display || all(*display) == all(*expected)))
+    const std::optional<Shown> display = shown(decodeMeasurementReply(buffer, available));
+    const auto require = [&](const std::optional<Shown> &expected, const char *what) {
+        if (display == expected)
             return;
         std::fprintf(stderr, "fuzz_measurementreply: %s\n  available=%lld bytes=%s\n  got  %s\n  want %s\n",
                      what, static_cast<long long>(available), buffer.toHex(' ').constData(),
                      describe(display).constData(), describe(expected).constData());
         std::abort();
     };
-    require(expectedDisplay(buffer, available), "the display follows the reply's layout");
+    require(expectedShown(buffer, available), "the display follows the reply's layout");
     if (!display || buffer.size() <= 101)
         return;
     // Bytes past the first 100 never reach the display (the closing NUL, which decides acceptance,
@@ -87,10 +107,10 @@ void check(const QByteArray &buffer, qint64 available)
     for (const char filler : {'7', '.', ' ', '\x80'}) {
         QByteArray changed(buffer.constData(), buffer.size());
         std::memset(changed.data() + 100, filler, std::size_t(buffer.size() - 101));
-        require(decodeMeasurementReply(changed, available), "bytes past 100 change the display");
+        require(shown(decodeMeasurementReply(changed, available)), "bytes past 100 change the display");
     }
     if (available >= 100)
-        require(decodeMeasurementReply(buffer, std::numeric_limits<qint64>::max()),
+        require(shown(decodeMeasurementReply(buffer, std::numeric_limits<qint64>::max())),
                 "an available count past 100 changes the display");
 }
 

@@ -135,15 +135,16 @@ void TestMeasurementReply::decodesAcceptedReplies()
     QFETCH(QString, width);
     QFETCH(QString, rate);
 
-    const auto display = decodeMeasurementReply(bytes, bytes.size());
-    QVERIFY(display);
-    QCOMPARE(display->lamp, lamp);
-    QCOMPARE(display->qualityText, quality);
-    QCOMPARE(display->amplitude, amplitude);
-    QCOMPARE(display->amplitudeText, amplitudeText);
-    QCOMPARE(display->heightText, height);
-    QCOMPARE(display->widthText, width);
-    QCOMPARE(display->rateText, rate);
+    const auto reading = decodeMeasurementReply(bytes, bytes.size());
+    QVERIFY(reading);
+    QCOMPARE(reading->lamp, lamp);
+    QCOMPARE(reading->amplitudeBar, amplitude);
+    const MeasurementLabels labels = labelTexts(*reading);
+    QCOMPARE(labels.quality, quality);
+    QCOMPARE(labels.amplitude, amplitudeText);
+    QCOMPARE(labels.eyeHeight, height);
+    QCOMPARE(labels.eyeWidth, width);
+    QCOMPARE(labels.rate, rate);
 }
 
 void TestMeasurementReply::dropsRejectedReplies_data()
@@ -172,16 +173,16 @@ void TestMeasurementReply::examinesOnlyTheReportedBytes()
     // More bytes arrived between the count and the read: only the counted
     // ones are decoded.
     const QByteArray bytes = reply('0', '1', "12.5 380 45 52 9953.2");
-    const auto display = decodeMeasurementReply(bytes, 18);
-    QVERIFY(display);
-    QCOMPARE(display->qualityText, QString("12.5%"));
-    QCOMPARE(display->amplitudeText, QString("38 mV"));
-    QCOMPARE(display->heightText, QString("Height: 0. UI"));
+    const auto reading = decodeMeasurementReply(bytes, 18);
+    QVERIFY(reading);
+    QCOMPARE(labelTexts(*reading).quality, QString("12.5%"));
+    QCOMPARE(labelTexts(*reading).amplitude, QString("38 mV"));
+    QCOMPARE(labelTexts(*reading).eyeHeight, QString("Height: 0. UI"));
 
     // A count larger than what was read never reaches past the buffer.
     const auto beyond = decodeMeasurementReply(bytes, 5000);
     QVERIFY(beyond);
-    QCOMPARE(beyond->rateText, QString("9953.2 Mb"));
+    QCOMPARE(labelTexts(*beyond).rate, QString("9953.2 Mb"));
 }
 
 QTEST_GUILESS_MAIN(TestMeasurementReply)

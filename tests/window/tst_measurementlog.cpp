@@ -7,6 +7,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace WindowHarness;
 
 namespace {
@@ -18,8 +22,8 @@ QByteArray reply(const QByteArray &status, const QByteArray &fields)
 
 MeasurementRow rowOf(const QByteArray &replyBytes, const MeasurementLimits &limits)
 {
-    const auto display = decodeMeasurementReply(replyBytes, replyBytes.size());
-    return measurementRow(display.value_or(MeasurementDisplay()),
+    const auto reading = decodeMeasurementReply(replyBytes, replyBytes.size());
+    return measurementRow(reading.value_or(MeasurementReading()),
                           QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3, 27), Qt::UTC), 12.3456, limits);
 }
 
@@ -120,14 +124,34 @@ void TestMeasurementLog::fileIsAppendedToNeverTruncated()
         QVERIFY(fileBytes(csv).endsWith(csvLine(row)));
         QVERIFY(log.writeLost(session.start, "Resource error"));
     }
-    const QStringList expectedRun = {"# zentaval 1.0",
-                                     "# instrument Model 731942K S/N 1",
-                                     "# device /dev/ttyUSB0 115200 8N1",
-                                     "# started 2026-12-07T09:05:00.000Z",
-                                     QString::fromLatin1(csvHeader().trimmed()),
-                                     QString::fromLatin1(csvLine(row).trimmed()),
-                                     "# lost 2026-12-07T09:05:00.000Z Resource error"};
-    QCOMPARE(lines(csv), QStringList {"# an earlier run"} + expectedRun + expectedRun);
+    const QStringList block = {"# zentaval 1.0", "# instrument Model 731942K S/N 1",
+                               "# device /dev/ttyUSB0 115200 8N1", "# started 2026-12-07T09:05:00.000Z"};
+    const QStringList rowAndLoss
+        = {QString::fromLatin1(csvLine(row).trimmed()), "# lost 2026-12-07T09:05:00.000Z Resource error"};
+    const QString header = QString::fromLatin1(csvHeader().trimmed());
+    // A file without a header row gets one; a file with one gets no second.
+    QCOMPARE(lines(csv),
+             QStringList {"# an earlier run"} + block + QStringList {header} + rowAndLoss + block
+                 + rowAndLoss);
+
+    // Standard output, two sessions: one header row, as in a file.
+    const QString captured = m_dir.filePath("stdout.csv");
+    std::fflush(stdout);
+    const int savedOutput = ::dup(STDOUT_FILENO);
+    const int capture = ::open(QFile::encodeName(captured).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(savedOutput >= 0 && capture >= 0 && ::dup2(capture, STDOUT_FILENO) >= 0);
+    {
+        MeasurementLog log;
+        const bool written = log.openStandardOutput(LogFormat::Csv) && log.writeSession(session)
+            && log.writeRow(row) && log.writeSession(session) && log.writeRow(row);
+        std::fflush(stdout);
+        ::dup2(savedOutput, STDOUT_FILENO);
+        QVERIFY(written);
+    }
+    ::close(savedOutput);
+    ::close(capture);
+    QCOMPARE(lines(captured),
+             block + QStringList {header} + rowAndLoss.mid(0, 1) + block + rowAndLoss.mid(0, 1));
 
     const QString jsonl = m_dir.filePath("run.JSONL");
     MeasurementLog log;

@@ -243,7 +243,7 @@ void TestTrendWindow::trendOpensRaisesAndFollowsTheInstrument()
 
 void TestTrendWindow::limitsLatchResetAndExport()
 {
-    emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+    emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
     choose("trendAction", false);
     TrendWindow *window = trend();
     QVERIFY(window);
@@ -262,11 +262,11 @@ void TestTrendWindow::limitsLatchResetAndExport()
     const QList<MeasurementRow> rows {reading(0, 0.45), reading(1, 0.44), reading(2, 0.38, 0.5, 300),
                                       reading(3, 0.47)};
     for (const MeasurementRow &row : rows)
-        emit m_window->session()->readingAccepted(MeasurementDisplay(), row);
+        emit m_window->session()->readingAccepted(MeasurementReading(), row);
     emit m_window->session()->lost("pulled");
     QVERIFY(window->findChild<QLabel *>("source")->text().endsWith(": pulled"));
-    emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1");
-    emit m_window->session()->readingAccepted(MeasurementDisplay(), reading(60, 0.46));
+    emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB1", "921600 8N1");
+    emit m_window->session()->readingAccepted(MeasurementReading(), reading(60, 0.46));
     QCOMPARE(indicator->text(), QString("FAIL"));
     QCOMPARE(window->latch().firstMiss(), rows.at(2).time);
     QCOMPARE(window->history().lineStarts(), std::vector<qsizetype> {4});
@@ -279,6 +279,8 @@ void TestTrendWindow::limitsLatchResetAndExport()
     const QList<QByteArray> lines = fileBytes(exported).split('\n');
     QVERIFY(lines.at(0).startsWith("# trend export ") && lines.at(0).contains("min height 0.4 UI"));
     QCOMPARE(lines.at(2), QByteArray("# instrument Model 731942K S/N 20431 FW 1.07"));
+    // The session block names the device and line settings of the last connection.
+    QCOMPARE(lines.at(3), QByteArray("# device /dev/ttyUSB1 921600 8N1"));
     const qsizetype header = lines.indexOf(csvHeader().trimmed());
     QVERIFY(header > 0);
     QCOMPARE(lines.mid(header + 1, 3),
@@ -293,11 +295,12 @@ void TestTrendWindow::limitsLatchResetAndExport()
     for (int i = 0; i < 7200; ++i) {
         if (i == 4000) {
             emit m_window->session()->lost("pulled");
-            emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+            emit m_window->session()->connected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0",
+                                               "115200 8N1");
         }
         const double second = 100 + i * 0.5 + (i >= 4000 ? 300 : 0);
         const double dip = i > 2500 && i < 2506 ? 0.06 : 0;
-        emit m_window->session()->readingAccepted(MeasurementDisplay(), 
+        emit m_window->session()->readingAccepted(MeasurementReading(), 
             reading(second, 0.45 + 0.02 * std::sin(second / 600) - dip + 0.01 * random.generateDouble(),
                     0.53 + 0.01 * random.generateDouble(),
                     380 + 8 * std::sin(second / 900) + 4 * random.generateDouble()));
@@ -309,8 +312,8 @@ void TestTrendWindow::limitsLatchResetAndExport()
     QCOMPARE(indicator->text(), QString("PASS"));
     QVERIFY(window->history().isEmpty());
     QCOMPARE(window->findChild<QLabel *>("heightCount")->text(), QString("0"));
-    emit m_window->session()->readingAccepted(MeasurementDisplay(), reading(61, 0.46));
-    emit m_window->session()->connected("Model 731942K S/N 99999 FW 1.07", "/dev/ttyUSB0");
+    emit m_window->session()->readingAccepted(MeasurementReading(), reading(61, 0.46));
+    emit m_window->session()->connected("Model 731942K S/N 99999 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
     QVERIFY(window->history().isEmpty());
 }
 
@@ -322,14 +325,14 @@ void TestTrendWindow::logStartsAndStops()
     choose("logAction", false);
     QCOMPARE(m_window->measurementLogFile(), log);
     QCOMPARE(entry->text(), QString("Stop Logging (log.csv)"));
-    emit m_window->session()->readingAccepted(MeasurementDisplay(), reading(0, 0.45));
+    emit m_window->session()->readingAccepted(MeasurementReading(), reading(0, 0.45));
     QVERIFY(fileBytes(log).endsWith(csvLine(reading(0, 0.45))));
 
     choose("logAction", true);
     QVERIFY(m_window->measurementLogFile().isEmpty());
     QCOMPARE(entry->text(), QString("Log Measurements..."));
     const QByteArray written = fileBytes(log);
-    emit m_window->session()->readingAccepted(MeasurementDisplay(), reading(1, 0.45));
+    emit m_window->session()->readingAccepted(MeasurementReading(), reading(1, 0.45));
     QCOMPARE(fileBytes(log), written);
 
     QString said;
