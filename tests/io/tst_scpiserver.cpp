@@ -128,6 +128,48 @@ private:
     QString python() const { return QStringLiteral("/usr/bin/python3"); }
 
 private slots:
+    // --listen's value, as both programs read it.
+    void readsListenAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("beyond");
+        QTest::newRow("port alone") << "5025" << true << "127.0.0.1:5025" << false;
+        QTest::newRow("loopback") << "127.0.0.1:6000" << true << "127.0.0.1:6000" << false;
+        QTest::newRow("other loopback") << "127.0.0.2:6000" << true << "127.0.0.2:6000" << false;
+        QTest::newRow("localhost") << "localhost:5025" << true << "127.0.0.1:5025" << false;
+        QTest::newRow("every interface") << "0.0.0.0:5025" << true << "0.0.0.0:5025" << true;
+        QTest::newRow("one interface") << "192.0.2.7:5025" << true << "192.0.2.7:5025" << true;
+        QTest::newRow("IPv6 loopback") << "[::1]:5025" << true << "[::1]:5025" << false;
+        QTest::newRow("IPv6 any") << "[::]:5025" << true << "[::]:5025" << true;
+        QTest::newRow("port 0: any free") << "127.0.0.1:0" << true << "127.0.0.1:0" << false;
+        QTest::newRow("empty") << "" << false << QString() << false;
+        QTest::newRow("no port") << "127.0.0.1:" << false << QString() << false;
+        QTest::newRow("port too large") << "65536" << false << QString() << false;
+        QTest::newRow("negative port") << "-1" << false << QString() << false;
+        QTest::newRow("plus sign") << "+5025" << false << QString() << false;
+        QTest::newRow("host name") << "lab.example:5025" << false << QString() << false;
+        QTest::newRow("bad address") << "300.1.1.1:5025" << false << QString() << false;
+    }
+    void readsListenAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QString, shown);
+        QFETCH(bool, beyond);
+        QHostAddress address;
+        quint16 port = 0;
+        QString error;
+        QCOMPARE(parseListenAddress(text, &address, &port, &error), valid);
+        if (!valid) {
+            QVERIFY(!error.isEmpty());
+            return;
+        }
+        QCOMPARE(listenAddressText(address, port), shown);
+        QCOMPARE(reachesBeyondThisMachine(address), beyond);
+    }
+
     void answersOneLinePerLine_data()
     {
         QTest::addColumn<QByteArray>("line");
