@@ -113,6 +113,7 @@ private:
     bool m_peerClosed = false;
 
     QByteArray m_input;
+    qsizetype m_inputStart = 0; // lines before it are taken
     bool m_discardingLine = false;
     QList<Scpi::Message> m_messages; // the line being executed, what is left of it
     QList<QByteArray> m_answers;     // its answers so far
@@ -176,7 +177,9 @@ bool ScpiConnection::operationsPending() const
 void ScpiConnection::pullInput()
 {
     // At most one line and its end is held here; the rest waits in the
-    // socket, whose buffer is bounded too.
+    // socket, whose buffer is bounded too. Taken lines go first, at once
+    // rather than one by one: a flood of short lines stays cheap.
+    m_input.remove(0, std::exchange(m_inputStart, 0));
     const qint64 room = ScpiServer::MaximumLineLength + 2 - m_input.size();
     if (room > 0 && m_socket->bytesAvailable() > 0)
         m_input += m_socket->read(room);
@@ -186,8 +189,11 @@ void ScpiConnection::pullInput()
 bool ScpiConnection::takeLine()
 {
     for (;;) {
-        pullInput();
-        const qsizetype end = m_input.indexOf('\n');
+        qsizetype end = m_input.indexOf('\n', m_inputStart);
+        if (end < 0) {
+            pullInput();
+            end = m_input.indexOf('\n');
+        }
         if (end < 0) {
             if (m_input.size() > ScpiServer::MaximumLineLength + 1) {
                 // Too long for a line: said once, and dropped up to its end.
@@ -195,12 +201,13 @@ bool ScpiConnection::takeLine()
                     m_status.queueError(Scpi::InputBufferOverrun);
                 m_discardingLine = true;
                 m_input.clear();
+                m_inputStart = 0;
                 continue;
             }
             return false;
         }
-        QByteArray line = m_input.left(end);
-        m_input.remove(0, end + 1);
+        QByteArray line = m_input.mid(m_inputStart, end - m_inputStart);
+        m_inputStart = end + 1;
         if (std::exchange(m_discardingLine, false))
             continue;
         if (line.endsWith('\r'))
@@ -245,7 +252,7 @@ void ScpiConnection::process()
     m_processing = false;
     // A client gone after its last line: done once nothing is owed to it.
     if (m_open && m_peerClosed && m_waiting == Waiting::Nothing && !m_inLine && m_spareOutput.isEmpty()
-        && m_input.indexOf('\n') < 0)
+        && m_input.indexOf('\n', m_inputStart) < 0)
         drop();
 }
 

@@ -409,6 +409,22 @@ private slots:
         QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
     }
 
+    // A flood of empty lines is taken quickly, and answers nothing.
+    void floodOfEmptyLinesIsCheap()
+    {
+        serve();
+        auto socket = client();
+        QVERIFY(socket);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 16; ++i)
+            socket->write(QByteArray(64 * 1024, '\n'));
+        socket->write("*TST?\n");
+        QCOMPARE(readLines(*socket, 1, 10000), QList<QByteArray>{"0"});
+        QVERIFY2(clock.elapsed() < 2000, QByteArray::number(clock.elapsed()).constData());
+        QCOMPARE(ask(*socket, "SYST:ERR?"), QByteArray("0,\"No error\""));
+    }
+
     // Binary garbage gets errors queued and nothing written back.
     void garbageGetsErrorsOnly()
     {
