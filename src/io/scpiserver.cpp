@@ -551,6 +551,8 @@ ScpiServer::ScpiServer(InstrumentSession *session, QObject *parent)
 
 ScpiServer::~ScpiServer()
 {
+    // Whoever listens to the count may be going away too.
+    blockSignals(true);
     close();
 }
 
