@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QFile>
 #include <QTest>
 
 #include <csignal>
@@ -98,6 +100,24 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, 5000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 0);
+    }
+
+    // A named device that appears later is served from then on.
+    void waitsForTheDevice()
+    {
+        SimulatedInstrument instrument;
+        QTemporaryDir folder;
+        const QString link = folder.filePath("ttyZentaval");
+        const quint16 port = freePorts(1);
+        auto process = serve({"--listen", QString::number(port), link});
+        QByteArray err;
+        QVERIFY2(waitFor(*process, err, "on 127.0.0.1:" + QByteArray::number(port)), err.constData());
+        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,0,0;-241,\"Hardware missing\"\n"));
+        QVERIFY(QFile::link(instrument.devicePath(), link));
+        QVERIFY2(waitFor(*process, err, "serving"), err.constData());
+        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
+        process->kill();
+        process->waitForFinished();
     }
 
     // A capture at the tool's pace, kept in memory, sent as a block.
