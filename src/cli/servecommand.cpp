@@ -17,7 +17,8 @@ ServeCommand::ServeCommand(const CliOptions &options, QObject *parent)
         auto served = std::make_unique<Served>();
         Served *one = served.get();
         one->device = device;
-        one->session = std::make_unique<InstrumentSession>(systemPorts(options), InstrumentSession::Pace::Tool);
+        one->session
+            = std::make_unique<InstrumentSession>(systemPorts(options), InstrumentSession::Pace::Tool);
         one->server = std::make_unique<ScpiServer>(one->session.get());
         InstrumentSession *session = one->session.get();
         one->server->setCaptureStarter(
@@ -28,13 +29,15 @@ ServeCommand::ServeCommand(const CliOptions &options, QObject *parent)
                 [this, one](const QList<InstrumentProbe::Result> &results) { probed(*one, results); });
         connect(session, &InstrumentSession::connected, this,
                 [this, one](const QString &identification, const QString &device) {
-                    printNote(m_options, QStringLiteral("serving %1 on %2 at %3")
-                                             .arg(identification, device,
-                                                  listenAddressText(m_options.listenAddress,
-                                                                    one->server->serverPort())));
+                    printNote(
+                        m_options,
+                        QStringLiteral("serving %1 on %2 at %3")
+                            .arg(identification, device,
+                                 listenAddressText(m_options.listenAddress, one->server->serverPort())));
                 });
         connect(session, &InstrumentSession::lost, this, [this, one](const QString &reason) {
-            printNote(m_options, QStringLiteral("%1 lost (%2); waiting for it").arg(one->session->device(), reason));
+            printNote(m_options,
+                      QStringLiteral("%1 lost (%2); waiting for it").arg(one->session->device(), reason));
         });
         m_served.push_back(std::move(served));
     }
@@ -54,10 +57,11 @@ void ServeCommand::start()
             finish(ExitStatus::CannotListen);
             return;
         }
-        printNote(m_options, QStringLiteral("%1 on %2")
-                                 .arg(served->device.isEmpty() ? QStringLiteral("the first instrument found")
-                                                               : served->device,
-                                      listenAddressText(m_options.listenAddress, served->server->serverPort())));
+        printNote(
+            m_options,
+            QStringLiteral("%1 on %2")
+                .arg(served->device.isEmpty() ? QStringLiteral("the first instrument found") : served->device,
+                     listenAddressText(m_options.listenAddress, served->server->serverPort())));
         if (port != 0)
             ++port;
     }
@@ -78,7 +82,7 @@ void ServeCommand::look(Served &served)
 {
     if (m_ended || served.adopted)
         return;
-    const QStringList devices = served.device.isEmpty() ? QStringList() : QStringList{served.device};
+    const QStringList devices = served.device.isEmpty() ? QStringList() : QStringList {served.device};
     served.session->probe(portsToProbe(served.session->ports(), devices));
 }
 

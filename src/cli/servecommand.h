@@ -33,7 +33,7 @@ private:
         QString device; // empty: the first instrument found
         std::unique_ptr<InstrumentSession> session;
         std::unique_ptr<ScpiServer> server;
-        QTimer retry;   // the next look for the instrument
+        QTimer retry; // the next look for the instrument
         bool adopted = false;
     };
 

@@ -124,7 +124,7 @@ private:
     QTimer m_readingWait;
 
     Scpi::Status m_status;
-    bool m_captureOwed = false;    // a capture this connection started has not ended
+    bool m_captureOwed = false;     // a capture this connection started has not ended
     bool m_completionArmed = false; // *OPC: set the bit when the operations end
     bool m_processing = false;
 };
@@ -374,8 +374,8 @@ void ScpiConnection::execute(const Scpi::Message &message)
             m_answers << (session->scanOutcome().complete ? "COMPLETE" : "INCOMPLETE");
         break;
     case Command::CaptureProgressQuery:
-        m_answers << QByteArray::number(m_server->captureSeen() ? Capture::progressValue(session->captureOffset())
-                                                                 : 0);
+        m_answers << QByteArray::number(
+            m_server->captureSeen() ? Capture::progressValue(session->captureOffset()) : 0);
         break;
     case Command::CaptureDataQuery: {
         const QByteArray format = message.parameters.value(0).toUpper();
@@ -484,8 +484,8 @@ void ScpiConnection::writeAfterPeerClosed()
 {
 #ifdef Q_OS_UNIX
     while (!m_spareOutput.isEmpty()) {
-        const ssize_t written
-            = ::send(m_spareDescriptor, m_spareOutput.constData(), size_t(m_spareOutput.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t written = ::send(m_spareDescriptor, m_spareOutput.constData(),
+                                       size_t(m_spareOutput.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (m_spareOutput.size() > ScpiServer::MaximumPendingOutput) {
                 drop();
@@ -493,7 +493,8 @@ void ScpiConnection::writeAfterPeerClosed()
             }
             if (!m_spareWritable) {
                 m_spareWritable = new QSocketNotifier(m_spareDescriptor, QSocketNotifier::Write, this);
-                connect(m_spareWritable, &QSocketNotifier::activated, this, [this] { writeAfterPeerClosed(); });
+                connect(m_spareWritable, &QSocketNotifier::activated, this,
+                        [this] { writeAfterPeerClosed(); });
             }
             m_spareWritable->setEnabled(true);
             return;
@@ -600,7 +601,8 @@ QString ScpiServer::startCapture() const
 
 bool ScpiServer::captureSeen() const
 {
-    return m_scanEnded || m_session->scan() != InstrumentSession::Scan::Idle || m_session->captureOffset() > 0;
+    return m_scanEnded || m_session->scan() != InstrumentSession::Scan::Idle
+        || m_session->captureOffset() > 0;
 }
 
 void ScpiServer::accept(qintptr descriptor)

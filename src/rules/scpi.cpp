@@ -2,7 +2,6 @@
 
 #include "rules/identification.h"
 
-
 namespace Scpi {
 
 namespace {

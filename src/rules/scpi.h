@@ -14,28 +14,28 @@ namespace Scpi {
 
 // What a message unit asks for.
 enum class Command {
-    Identify,         // *IDN?
-    Reset,            // *RST
-    ClearStatus,      // *CLS
-    EventEnable,      // *ESE <0..255>
-    EventEnableQuery, // *ESE?
-    EventStatusQuery, // *ESR?
-    StatusByteQuery,  // *STB?
+    Identify,               // *IDN?
+    Reset,                  // *RST
+    ClearStatus,            // *CLS
+    EventEnable,            // *ESE <0..255>
+    EventEnableQuery,       // *ESE?
+    EventStatusQuery,       // *ESR?
+    StatusByteQuery,        // *STB?
     OperationComplete,      // *OPC
     OperationCompleteQuery, // *OPC?
-    Wait,             // *WAI
-    SelfTestQuery,    // *TST?
-    ErrorNextQuery,   // SYSTem:ERRor[:NEXT]?
-    ErrorCountQuery,  // SYSTem:ERRor:COUNt?
-    VersionQuery,     // SYSTem:VERSion?
-    Fetch,            // FETCh? and FETCh:<quantity>?: the latest reading
-    Read,             // READ?: the next reading
-    Measure,          // MEASure:<quantity>?: the next reading
-    Capture,          // CAPTure[:IMMediate]
-    CaptureAbort,     // CAPTure:ABORt
-    CaptureStateQuery,    // CAPTure:STATe?
-    CaptureProgressQuery, // CAPTure:PROGress?
-    CaptureDataQuery,     // CAPTure:DATA? [BMP|PNG]
+    Wait,                   // *WAI
+    SelfTestQuery,          // *TST?
+    ErrorNextQuery,         // SYSTem:ERRor[:NEXT]?
+    ErrorCountQuery,        // SYSTem:ERRor:COUNt?
+    VersionQuery,           // SYSTem:VERSion?
+    Fetch,                  // FETCh? and FETCh:<quantity>?: the latest reading
+    Read,                   // READ?: the next reading
+    Measure,                // MEASure:<quantity>?: the next reading
+    Capture,                // CAPTure[:IMMediate]
+    CaptureAbort,           // CAPTure:ABORt
+    CaptureStateQuery,      // CAPTure:STATe?
+    CaptureProgressQuery,   // CAPTure:PROGress?
+    CaptureDataQuery,       // CAPTure:DATA? [BMP|PNG]
 };
 
 // What FETCh, READ and MEASure answer: one reading's quantity, or all six.

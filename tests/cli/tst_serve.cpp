@@ -1,12 +1,12 @@
 #include "simulatedinstrument.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QFile>
 #include <QTest>
 
 #include <csignal>
@@ -40,7 +40,8 @@ private:
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
         process->setProcessEnvironment(environment);
-        process->start(QCoreApplication::applicationDirPath() + "/zentaval-cli", QStringList{"serve"} + arguments);
+        process->start(QCoreApplication::applicationDirPath() + "/zentaval-cli",
+                       QStringList {"serve"} + arguments);
         return process;
     }
 
@@ -84,9 +85,11 @@ private slots:
                               second.devicePath(), "/dev/zentaval-not-yet"});
         QByteArray err;
         QVERIFY2(waitFor(*process, err, "S/N 555"), err.constData());
-        QVERIFY2(err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(first.devicePath()).arg(port).toUtf8()),
-                 err.constData());
-        QVERIFY2(err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(second.devicePath()).arg(port + 1).toUtf8()),
+        QVERIFY2(
+            err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(first.devicePath()).arg(port).toUtf8()),
+            err.constData());
+        QVERIFY2(err.contains(
+                     QStringLiteral("%1 on 127.0.0.1:%2").arg(second.devicePath()).arg(port + 1).toUtf8()),
                  err.constData());
         QCOMPARE(ask(port, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
         QCOMPARE(ask(port + 1, "*IDN?"), QByteArray("Quorvane,731942K,555,1.07\n"));
@@ -112,7 +115,8 @@ private slots:
         auto process = serve({"--listen", QString::number(port), link});
         QByteArray err;
         QVERIFY2(waitFor(*process, err, "on 127.0.0.1:" + QByteArray::number(port)), err.constData());
-        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,0,0;-241,\"Hardware missing\"\n"));
+        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"),
+                 QByteArray("Quorvane,731942K,0,0;-241,\"Hardware missing\"\n"));
         QVERIFY(QFile::link(instrument.devicePath(), link));
         QVERIFY2(waitFor(*process, err, "serving"), err.constData());
         QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
@@ -152,10 +156,12 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("bad address") << QStringList{"--listen", "999.1.1.1:5025"} << 2 << QByteArray("--listen");
-        QTest::newRow("bad port") << QStringList{"--listen", "127.0.0.1:port"} << 2 << QByteArray("--listen");
-        QTest::newRow("listen is serve's") << QStringList{"--listen", "5025", "--count", "3"} << 2
-                                           << QByteArray("--count");
+        QTest::newRow("bad address") << QStringList {"--listen", "999.1.1.1:5025"} << 2
+                                     << QByteArray("--listen");
+        QTest::newRow("bad port") << QStringList {"--listen", "127.0.0.1:port"} << 2
+                                  << QByteArray("--listen");
+        QTest::newRow("listen is serve's")
+            << QStringList {"--listen", "5025", "--count", "3"} << 2 << QByteArray("--count");
     }
     void exitStatus()
     {

@@ -9,8 +9,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -175,21 +175,23 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QByteArray>("pattern");
         QTest::newRow("identity") << QByteArray("*IDN?") << QByteArray("^Quorvane,731942K,20431,1\\.07$");
-        QTest::newRow("short and lower case") << QByteArray("*idn?") << QByteArray("^Quorvane,731942K,20431,1\\.07$");
-        QTest::newRow("six quantities") << QByteArray("FETC?")
-                                        << QByteArray("^0\\.\\d+,0\\.\\d+,\\d+(\\.\\d+)?,\\d+(\\.\\d+)?,\\d+(\\.\\d+)?,[01]$");
+        QTest::newRow("short and lower case")
+            << QByteArray("*idn?") << QByteArray("^Quorvane,731942K,20431,1\\.07$");
+        QTest::newRow("six quantities")
+            << QByteArray("FETC?")
+            << QByteArray("^0\\.\\d+,0\\.\\d+,\\d+(\\.\\d+)?,\\d+(\\.\\d+)?,\\d+(\\.\\d+)?,[01]$");
         QTest::newRow("compound") << QByteArray("FETCh:HEIGht?;WIDT?;:SYST:VERS?;*TST?")
                                   << QByteArray("^0\\.\\d+;0\\.\\d+;1999\\.0;0$");
         QTest::newRow("CR LF") << QByteArray("*TST?\r") << QByteArray("^0$");
-        QTest::newRow("commands between queries") << QByteArray("*CLS;*ESE 36;*ESE?;*RST;*OPC?")
-                                                  << QByteArray("^36;1$");
+        QTest::newRow("commands between queries")
+            << QByteArray("*CLS;*ESE 36;*ESE?;*RST;*OPC?") << QByteArray("^36;1$");
         QTest::newRow("no error") << QByteArray("SYST:ERR?") << QByteArray("^0,\"No error\"$");
-        QTest::newRow("read waits and answers") << QByteArray("READ?")
-                                                << QByteArray("^0\\.\\d+,0\\.\\d+,[^,]+,[^,]+,[^,]+,[01]$");
+        QTest::newRow("read waits and answers")
+            << QByteArray("READ?") << QByteArray("^0\\.\\d+,0\\.\\d+,[^,]+,[^,]+,[^,]+,[01]$");
         QTest::newRow("measure") << QByteArray("MEAS:LOCK?") << QByteArray("^[01]$");
         QTest::newRow("idle capture") << QByteArray("CAPT:STAT?;PROG?") << QByteArray("^IDLE;0$");
-        QTest::newRow("no capture yet") << QByteArray("CAPT:DATA?;:SYST:ERR?")
-                                        << QByteArray("^#10;-230,\"Data stale\"$");
+        QTest::newRow("no capture yet")
+            << QByteArray("CAPT:DATA?;:SYST:ERR?") << QByteArray("^#10;-230,\"Data stale\"$");
     }
     void answersOneLinePerLine()
     {
@@ -201,7 +203,9 @@ private slots:
         socket->write(line + '\n');
         const QList<QByteArray> lines = readLines(*socket, 1);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromLatin1(lines.first())).hasMatch(),
+        QVERIFY2(QRegularExpression(QString::fromLatin1(pattern))
+                     .match(QString::fromLatin1(lines.first()))
+                     .hasMatch(),
                  lines.first().constData());
         // Nothing else follows: no empty line that would shift later answers.
         QCOMPARE(drain(*socket, 200), QByteArray());
@@ -234,7 +238,7 @@ private slots:
         socket->write("*CLS\n\n\r\n;\n*ESE 4\n*OPC\n*WAI\nCAPT:ABOR\n*RST\n");
         QCOMPARE(drain(*socket, 300), QByteArray());
         socket->write("*ESE?\n");
-        QCOMPARE(readLines(*socket, 1), QList<QByteArray>{"4"});
+        QCOMPARE(readLines(*socket, 1), QList<QByteArray> {"4"});
         QCOMPARE(ask(*socket, "*ESR?"), QByteArray("1")); // *OPC with nothing pending
     }
 
@@ -296,7 +300,8 @@ private slots:
         auto socket = client();
         QVERIFY(socket);
         int readings = 0;
-        connect(m_session.get(), &InstrumentSession::readingAccepted, socket.get(), [&readings] { ++readings; });
+        connect(m_session.get(), &InstrumentSession::readingAccepted, socket.get(),
+                [&readings] { ++readings; });
         socket->write("READ?\n");
         const QByteArray answer = readLines(*socket, 1).value(0);
         QCOMPARE(readings, 1);
@@ -320,7 +325,7 @@ private slots:
         QCOMPARE(ask(*other, "CAPT:IMM;:SYST:ERR?;*OPC?"), QByteArray("-213,\"Init ignored\";1"));
         const QList<QByteArray> lines = readLines(*socket, 1, 15000);
         QVERIFY(ended);
-        QCOMPARE(lines, QList<QByteArray>{"RUNNING;1;COMPLETE;100"});
+        QCOMPARE(lines, QList<QByteArray> {"RUNNING;1;COMPLETE;100"});
 
         socket->write("CAPT:DATA?\n");
         const QByteArray block = readBlock(*socket);
@@ -332,10 +337,12 @@ private slots:
         socket->write("CAPT:DATA? PNG\n");
         const QByteArray pngBlock = readBlock(*socket);
         const int digits = pngBlock.at(1) - '0';
-        const QImage picture = QImage::fromData(pngBlock.mid(2 + digits, pngBlock.size() - 3 - digits), "PNG");
+        const QImage picture
+            = QImage::fromData(pngBlock.mid(2 + digits, pngBlock.size() - 3 - digits), "PNG");
         QCOMPARE(picture.size(), QSize(239, 254));
-        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
-                 Capture::shownPicture(QImage::fromData(bitmap, "BMP")).convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(
+            picture.convertToFormat(QImage::Format_RGB32),
+            Capture::shownPicture(QImage::fromData(bitmap, "BMP")).convertToFormat(QImage::Format_RGB32));
         QCOMPARE(drain(*socket, 100), QByteArray());
     }
 
@@ -346,7 +353,7 @@ private slots:
         auto socket = client();
         QVERIFY(socket);
         socket->write("CAPT;*WAI;CAPT:STAT?\n");
-        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray>{"COMPLETE"});
+        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray> {"COMPLETE"});
     }
 
     // Aborted: the instrument is asked to stop, the state says INCOMPLETE.
@@ -403,9 +410,10 @@ private slots:
         QVERIFY(socket);
         // A line of blanks: when it fits, it is an empty line.
         socket->write(QByteArray(length, ' ') + "\n*TST?\n");
-        QCOMPARE(readLines(*socket, 1, 5000), QList<QByteArray>{"0"});
+        QCOMPARE(readLines(*socket, 1, 5000), QList<QByteArray> {"0"});
         QCOMPARE(ask(*socket, "SYST:ERR?;ERR?"),
-                 overrun ? QByteArray("-363,\"Input buffer overrun\";0,\"No error\"") : QByteArray("0,\"No error\";0,\"No error\""));
+                 overrun ? QByteArray("-363,\"Input buffer overrun\";0,\"No error\"")
+                         : QByteArray("0,\"No error\";0,\"No error\""));
         QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
     }
 
@@ -420,7 +428,7 @@ private slots:
         for (int i = 0; i < 2; ++i)
             socket->write(QByteArray(64 * 1024, '\n'));
         socket->write("*TST?\n");
-        QCOMPARE(readLines(*socket, 1, 10000), QList<QByteArray>{"0"});
+        QCOMPARE(readLines(*socket, 1, 10000), QList<QByteArray> {"0"});
         QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()).constData());
         QCOMPARE(ask(*socket, "SYST:ERR?"), QByteArray("0,\"No error\""));
     }
@@ -451,7 +459,7 @@ private slots:
         auto other = client();
         QVERIFY(socket && other);
         socket->write("CAPT;*OPC?\n");
-        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray>{"1"});
+        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray> {"1"});
         // The greedy client reads nothing from now on.
         socket->setReadBufferSize(1);
         QByteArray requests;
@@ -479,7 +487,7 @@ private slots:
         auto socket = client();
         QVERIFY(socket);
         socket->write("CAPT;*OPC?\n");
-        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray>{"1"});
+        QCOMPARE(readLines(*socket, 1, 15000), QList<QByteArray> {"1"});
         socket->write("CAPT:DATA?\n");
         QTRY_VERIFY(socket->bytesAvailable() > 0);
         socket->abort();
@@ -497,7 +505,8 @@ private slots:
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<QByteArray>("pattern");
         QTest::newRow("at once") << QByteArray("*IDN?\n") << QByteArray("^Quorvane,731942K,20431,1\\.07\n$");
-        QTest::newRow("after a reading") << QByteArray("READ?\n*TST?\n") << QByteArray("^0\\.\\d+,[^\n]*\n0\n$");
+        QTest::newRow("after a reading")
+            << QByteArray("READ?\n*TST?\n") << QByteArray("^0\\.\\d+,[^\n]*\n0\n$");
         QTest::newRow("after a capture") << QByteArray("CAPT;*OPC?\n") << QByteArray("^1\n$");
     }
     void halfClosedClientGetsItsAnswers()
@@ -528,8 +537,9 @@ private slots:
             15000);
         ::close(fd);
         QVERIFY(closed);
-        QVERIFY2(QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromLatin1(received)).hasMatch(),
-                 received.constData());
+        QVERIFY2(
+            QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromLatin1(received)).hasMatch(),
+            received.constData());
         QTRY_COMPARE(m_server->clientCount(), 0);
     }
 
@@ -584,7 +594,9 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return nc.state() == QProcess::NotRunning; }, 10000));
         const QByteArray output = nc.readAllStandardOutput();
         if (expected.isEmpty())
-            QVERIFY2(QRegularExpression("^[^,\n]+(,[^,\n]+){5};[01]\n$").match(QString::fromLatin1(output)).hasMatch(),
+            QVERIFY2(QRegularExpression("^[^,\n]+(,[^,\n]+){5};[01]\n$")
+                         .match(QString::fromLatin1(output))
+                         .hasMatch(),
                      output.constData());
         else
             QCOMPARE(output, expected);

@@ -21,7 +21,8 @@ private:
             QString text = QString::number(int(message.command)) + QLatin1Char('/')
                 + QString::number(int(message.quantity));
             if (!message.parameters.isEmpty())
-                text += QLatin1Char('[') + QString::fromLatin1(message.parameters.join(',')) + QLatin1Char(']');
+                text += QLatin1Char('[') + QString::fromLatin1(message.parameters.join(','))
+                    + QLatin1Char(']');
             parts << text;
         }
         return parts.join(QStringLiteral(" | "));
@@ -63,20 +64,20 @@ private slots:
         QTest::newRow("query is not its command") << QByteArray("CAPT?") << QStringLiteral("-113");
 
         // ';' joins messages; the path stays at the previous node.
-        QTest::newRow("relative after ;") << QByteArray("FETC:HEIG?;WIDT?")
-                                          << height + " | " + unit(C::Fetch, Q::Width);
+        QTest::newRow("relative after ;")
+            << QByteArray("FETC:HEIG?;WIDT?") << height + " | " + unit(C::Fetch, Q::Width);
         QTest::newRow("relative twice") << QByteArray("MEAS:RATE?;QUAL?;LOCK?")
                                         << unit(C::Measure, Q::Rate) + " | " + unit(C::Measure, Q::Quality)
-                                               + " | " + unit(C::Measure, Q::Lock);
+                + " | " + unit(C::Measure, Q::Lock);
         QTest::newRow("colon goes back to the root")
             << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
-        QTest::newRow("without colon stays below") << QByteArray("FETC:HEIG?;READ?")
-                                                   << height + " | -113";
+        QTest::newRow("without colon stays below") << QByteArray("FETC:HEIG?;READ?") << height + " | -113";
         QTest::newRow("common command keeps the path")
             << QByteArray("FETC:HEIG?;*OPC?;WIDT?")
             << height + " | " + unit(C::OperationCompleteQuery) + " | " + unit(C::Fetch, Q::Width);
         QTest::newRow("root header sets root path")
-            << QByteArray("*CLS;FETC?;READ?") << unit(C::ClearStatus) + " | " + unit(C::Fetch) + " | " + unit(C::Read);
+            << QByteArray("*CLS;FETC?;READ?")
+            << unit(C::ClearStatus) + " | " + unit(C::Fetch) + " | " + unit(C::Read);
         QTest::newRow("error keeps the next units")
             << QByteArray("FOO?;*IDN?") << QStringLiteral("-113 | ") + unit(C::Identify);
 
@@ -100,11 +101,13 @@ private slots:
         QTest::newRow("parameter not allowed") << QByteArray("*IDN? 1") << QStringLiteral("-108");
         QTest::newRow("fetch with parameter") << QByteArray("FETC:HEIG? MAX") << QStringLiteral("-108");
         QTest::newRow("data, no format") << QByteArray("CAPT:DATA?") << unit(C::CaptureDataQuery);
-        QTest::newRow("data, png") << QByteArray("capt:data? png") << unit(C::CaptureDataQuery, Q::All, "png");
+        QTest::newRow("data, png") << QByteArray("capt:data? png")
+                                   << unit(C::CaptureDataQuery, Q::All, "png");
         QTest::newRow("quoted ; stays in parameter")
             << QByteArray("CAPT:DATA? \"a;b\";*TST?")
             << unit(C::CaptureDataQuery, Q::All, "\"a;b\"") + " | " + unit(C::SelfTestQuery);
-        QTest::newRow("tab separates parameter") << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
+        QTest::newRow("tab separates parameter")
+            << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
 
         // Nothing to execute.
         QTest::newRow("empty line") << QByteArray("") << QString();
@@ -180,8 +183,10 @@ private slots:
                                     << QByteArray("Quorvane,731942K,20431,1.07");
         QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n")
                             << QByteArray("Quorvane,731942K,77,2.0");
-        QTest::newRow("lower-case labels") << QByteArray("731942K s/n A1 fw 3") << QByteArray("Quorvane,731942K,A1,3");
-        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n") << QByteArray("Quorvane,731942K,0,1.07");
+        QTest::newRow("lower-case labels")
+            << QByteArray("731942K s/n A1 fw 3") << QByteArray("Quorvane,731942K,A1,3");
+        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n")
+                                   << QByteArray("Quorvane,731942K,0,1.07");
         QTest::newRow("nothing") << QByteArray() << QByteArray("Quorvane,731942K,0,0");
         QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("Quorvane,731942K,0,0");
         QTest::newRow("commas and semicolons cut words")
@@ -207,23 +212,25 @@ private slots:
     {
         QTest::addColumn<QList<int>>("queued");
         QTest::addColumn<QList<QByteArray>>("taken");
-        QTest::newRow("empty") << QList<int>() << QList<QByteArray>{"0,\"No error\""};
-        QTest::newRow("oldest first") << QList<int>{-113, -241}
-                                      << QList<QByteArray>{"-113,\"Undefined header\"", "-241,\"Hardware missing\"",
-                                                           "0,\"No error\""};
+        QTest::newRow("empty") << QList<int>() << QList<QByteArray> {"0,\"No error\""};
+        QTest::newRow("oldest first")
+            << QList<int> {-113, -241}
+            << QList<QByteArray> {"-113,\"Undefined header\"", "-241,\"Hardware missing\"", "0,\"No error\""};
         QList<int> sixteen(16, -230);
         QList<QByteArray> sixteenTaken(16, "-230,\"Data stale\"");
         sixteenTaken << "0,\"No error\"";
         QTest::newRow("sixteen fit") << sixteen << sixteenTaken;
         QList<int> seventeen(17, -230);
         QList<QByteArray> overflowTaken(15, "-230,\"Data stale\"");
-        overflowTaken << "-350,\"Queue overflow\"" << "0,\"No error\"";
+        overflowTaken << "-350,\"Queue overflow\""
+                      << "0,\"No error\"";
         QTest::newRow("overflow replaces the last") << seventeen << overflowTaken;
         QList<int> many(40, -109);
         many.prepend(-363);
-        QList<QByteArray> manyTaken{"-363,\"Input buffer overrun\""};
+        QList<QByteArray> manyTaken {"-363,\"Input buffer overrun\""};
         manyTaken += QList<QByteArray>(14, "-109,\"Missing parameter\"");
-        manyTaken << "-350,\"Queue overflow\"" << "0,\"No error\"";
+        manyTaken << "-350,\"Queue overflow\""
+                  << "0,\"No error\"";
         QTest::newRow("oldest kept in overflow") << many << manyTaken;
     }
     void queuesErrors()
@@ -246,11 +253,11 @@ private slots:
         QTest::addColumn<int>("eventStatus");
         QTest::addColumn<int>("statusByte");
         QTest::newRow("nothing") << QList<int>() << 255 << 0 << 0;
-        QTest::newRow("command error") << QList<int>{-113} << 0 << 0x20 << 0x44;
-        QTest::newRow("command error enabled") << QList<int>{-113} << 0x20 << 0x20 << 0x64;
-        QTest::newRow("execution error") << QList<int>{-241} << 0x10 << 0x10 << 0x64;
-        QTest::newRow("device error") << QList<int>{-363} << 0x20 << 0x08 << 0x44;
-        QTest::newRow("all three") << QList<int>{-108, -230, -350} << 0 << 0x38 << 0x44;
+        QTest::newRow("command error") << QList<int> {-113} << 0 << 0x20 << 0x44;
+        QTest::newRow("command error enabled") << QList<int> {-113} << 0x20 << 0x20 << 0x64;
+        QTest::newRow("execution error") << QList<int> {-241} << 0x10 << 0x10 << 0x64;
+        QTest::newRow("device error") << QList<int> {-363} << 0x20 << 0x08 << 0x44;
+        QTest::newRow("all three") << QList<int> {-108, -230, -350} << 0 << 0x38 << 0x44;
     }
     void keepsEventStatus()
     {

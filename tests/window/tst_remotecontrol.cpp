@@ -3,8 +3,8 @@
 #include "windowharness.h"
 
 #include <QAction>
-#include <QMenu>
 #include <QCoreApplication>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -63,15 +63,18 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<int>("port");
         QTest::newRow("not given") << QStringList() << true << QString() << 0;
-        QTest::newRow("port alone is this machine") << QStringList{"--listen", "5025"} << true << "127.0.0.1" << 5025;
-        QTest::newRow("address and port") << QStringList{"--listen", "0.0.0.0:6000"} << true << "0.0.0.0" << 6000;
-        QTest::newRow("IPv6") << QStringList{"--listen=[::1]:5025"} << true << "::1" << 5025;
-        QTest::newRow("localhost") << QStringList{"--listen", "localhost:5025"} << true << "127.0.0.1" << 5025;
-        QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1:"} << false << QString() << 0;
-        QTest::newRow("port too large") << QStringList{"--listen", "70000"} << false << QString() << 0;
-        QTest::newRow("not a number") << QStringList{"--listen", "http"} << false << QString() << 0;
-        QTest::newRow("host name") << QStringList{"--listen", "lab.example:5025"} << false << QString() << 0;
-        QTest::newRow("missing value") << QStringList{"--listen"} << false << QString() << 0;
+        QTest::newRow("port alone is this machine")
+            << QStringList {"--listen", "5025"} << true << "127.0.0.1" << 5025;
+        QTest::newRow("address and port")
+            << QStringList {"--listen", "0.0.0.0:6000"} << true << "0.0.0.0" << 6000;
+        QTest::newRow("IPv6") << QStringList {"--listen=[::1]:5025"} << true << "::1" << 5025;
+        QTest::newRow("localhost") << QStringList {"--listen", "localhost:5025"} << true << "127.0.0.1"
+                                   << 5025;
+        QTest::newRow("no port") << QStringList {"--listen", "127.0.0.1:"} << false << QString() << 0;
+        QTest::newRow("port too large") << QStringList {"--listen", "70000"} << false << QString() << 0;
+        QTest::newRow("not a number") << QStringList {"--listen", "http"} << false << QString() << 0;
+        QTest::newRow("host name") << QStringList {"--listen", "lab.example:5025"} << false << QString() << 0;
+        QTest::newRow("missing value") << QStringList {"--listen"} << false << QString() << 0;
     }
     void readsListen()
     {
@@ -81,7 +84,7 @@ private slots:
         QFETCH(int, port);
         QCommandLineParser parser;
         QString error;
-        const auto commandLine = parseCommandLine(parser, QStringList{"zentaval"} + arguments, &error);
+        const auto commandLine = parseCommandLine(parser, QStringList {"zentaval"} + arguments, &error);
         QCOMPARE(commandLine.has_value(), valid);
         if (!valid) {
             QVERIFY(!error.isEmpty());
@@ -171,7 +174,8 @@ private slots:
             box->accept();
         });
         entry(*window)->trigger();
-        QVERIFY2(boxText.contains(QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())), qPrintable(boxText));
+        QVERIFY2(boxText.contains(QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())),
+                 qPrintable(boxText));
         QVERIFY(!window->remoteControl());
         QVERIFY(!entry(*window)->isChecked());
         QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
@@ -194,8 +198,8 @@ private slots:
         QVERIFY(client.waitForConnected(2000));
         QCOMPARE(ask(client, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
 
-        const QString proposed
-            = Capture::proposedCaptureFile(window->session()->captureFileName(), QDateTime::currentDateTime());
+        const QString proposed = Capture::proposedCaptureFile(window->session()->captureFileName(),
+                                                              QDateTime::currentDateTime());
         client.write("CAPT\n");
         QTRY_COMPARE(window->form()->ScanningLabel->text(), QStringLiteral("Scanning..."));
         QVERIFY(!QApplication::activeModalWidget());
