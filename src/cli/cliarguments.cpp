@@ -1,6 +1,7 @@
 #include "cli/cliarguments.h"
 
 #include "io/instrumentoptions.h"
+#include "io/scpiserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ const QString DurationOption = QStringLiteral("duration");
 const QString OutputOption = QStringLiteral("output");
 const QString MaxChangedOption = QStringLiteral("max-changed");
 const QString MinOpenOption = QStringLiteral("min-open");
+const QString ListenOption = QStringLiteral("listen");
 
 // The longest interval and run: a day.
 constexpr qint64 LongestMs = 24LL * 3600 * 1000;
@@ -46,6 +48,12 @@ Commands:
           share of pixels whose occupancy changed in %. --output writes the
           difference: red where only CURRENT has traces, blue where only
           REFERENCE has, grey where both have.
+  serve   [--listen [ADDRESS:]PORT] [DEVICE...]
+          Serves the instrument to SCPI clients (TCPIP::host::PORT::SOCKET)
+          until SIGTERM or Ctrl+C; ADDRESS defaults to 127.0.0.1 and PORT to
+          5025. Several devices are served on PORT, PORT+1, ... A named device
+          is waited for; clients get errors meanwhile. SCPI has no
+          authentication: serve beyond this machine only on a trusted network.
 
 Without DEVICE the system's serial ports are probed and the first instrument
 that answers is used. Ports keep the line settings the system holds for them
@@ -61,6 +69,7 @@ Exit status:
   3  no instrument: none found, busy, no answer, no reading, or lost at the end
   4  capture incomplete: the file holds what arrived
   5  a file could not be written (an unusable capture template included)
+  6  serve: an address that cannot be listened on (in use, not permitted)
 )";
 
 struct OptionUse
@@ -108,11 +117,13 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {MinOpenOption,
          QStringLiteral("compare: fail when the current open area is below PCT % of the reference's."),
          QStringLiteral("PCT")},
+        {ListenOption, QStringLiteral("serve: the address and port to serve on (default 127.0.0.1:5025)."),
+         QStringLiteral("[ADDRESS:]PORT")},
     });
     InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure"));
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, measure, capture or compare."),
-                                 QStringLiteral("list|measure|capture|compare"));
+                                 QStringLiteral("list, measure, capture, compare or serve."),
+                                 QStringLiteral("list|measure|capture|compare|serve"));
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
                                  QStringLiteral("[DEVICE...]"));
@@ -139,7 +150,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
 
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return refuse(QStringLiteral("name a command: list, measure, capture or compare"));
+        return refuse(QStringLiteral("name a command: list, measure, capture, compare or serve"));
     CliOptions &options = result.options;
     const QString command = positional.takeFirst();
     if (command == QLatin1String("list"))
@@ -150,8 +161,11 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.subcommand = Subcommand::Capture;
     else if (command == QLatin1String("compare"))
         options.subcommand = Subcommand::Compare;
+    else if (command == QLatin1String("serve"))
+        options.subcommand = Subcommand::Serve;
     else
-        return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture or compare").arg(command));
+        return refuse(
+            QStringLiteral("\"%1\" is no command: list, measure, capture, compare or serve").arg(command));
 
     QList<OptionUse> uses {
         {FormatOption, {Subcommand::List, Subcommand::Measure, Subcommand::Compare}},
@@ -161,6 +175,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {OutputOption, {Subcommand::Measure, Subcommand::Capture, Subcommand::Compare}},
         {MaxChangedOption, {Subcommand::Compare}},
         {MinOpenOption, {Subcommand::Compare}},
+        {ListenOption, {Subcommand::Serve}},
     };
     for (const QString &limit : InstrumentOptions::limitOptionNames())
         uses.append({limit, {Subcommand::Measure}});
@@ -186,7 +201,8 @@ CliArguments parseCliArguments(const QStringList &arguments)
     } else {
         if (!InstrumentOptions::checkDevicePaths(positional, &reason))
             return refuse(reason);
-        if (options.subcommand != Subcommand::List && positional.size() > 1)
+        if (options.subcommand != Subcommand::List && options.subcommand != Subcommand::Serve
+            && positional.size() > 1)
             return refuse(QStringLiteral("%1 takes one device").arg(command));
         options.devices = positional;
     }
@@ -240,6 +256,15 @@ CliArguments parseCliArguments(const QStringList &arguments)
             return refuse(reason);
         break;
     }
+    case Subcommand::Serve:
+        if (parser.isSet(ListenOption)
+            && !parseListenAddress(parser.value(ListenOption), &options.listenAddress, &options.listenPort, &reason))
+            return refuse(QStringLiteral("--listen: ") + reason);
+        if (options.listenPort != 0 && options.listenPort + options.devices.size() - 1 > 65535)
+            return refuse(QStringLiteral("--listen: too few ports above %1 for %2 devices")
+                              .arg(options.listenPort)
+                              .arg(options.devices.size()));
+        break;
     case Subcommand::Capture: {
         const QString lower = options.output.toLower();
         if (options.output.isEmpty())

@@ -4,6 +4,7 @@
 #include "io/linesettings.h"
 #include "rules/measurementrow.h"
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +12,7 @@
 
 // What zentaval-cli was asked on its command line.
 
-enum class Subcommand { List, Measure, Capture, Compare };
+enum class Subcommand { List, Measure, Capture, Compare, Serve };
 enum class ListFormat { Text, JsonLines };
 enum class CaptureFormat { Bitmap, Png };
 enum class CompareFormat { Text, JsonLines };
@@ -42,6 +43,10 @@ struct CliOptions
     std::optional<double> maxChangedPercent;
     std::optional<double> minOpenPercent;
     CompareFormat compareFormat = CompareFormat::Text;
+    // serve: the first device's address and port; the next devices take the
+    // ports after it.
+    QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 listenPort = 5025;
 };
 
 struct CliArguments

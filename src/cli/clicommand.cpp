@@ -4,6 +4,7 @@
 #include "cli/comparecommand.h"
 #include "cli/listcommand.h"
 #include "cli/measurecommand.h"
+#include "cli/servecommand.h"
 #include "rules/printabletext.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
         return std::make_unique<CaptureCommand>(options);
     case Subcommand::Compare:
         return std::make_unique<CompareCommand>(options);
+    case Subcommand::Serve:
+        return std::make_unique<ServeCommand>(options);
     case Subcommand::List:
         break;
     }

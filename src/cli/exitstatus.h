@@ -9,5 +9,6 @@ constexpr int UsageError = 2;        // a bad command line (said on standard err
 constexpr int NoInstrument = 3;      // none found, busy, no answer, or lost
 constexpr int CaptureIncomplete = 4; // the capture file holds what arrived
 constexpr int FileNotWritten = 5;    // a file could not be written or a template used
+constexpr int CannotListen = 6;      // serve: an address that cannot be listened on
 
 } // namespace ExitStatus

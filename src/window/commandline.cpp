@@ -1,9 +1,11 @@
 #include "window/commandline.h"
 
 #include "io/instrumentoptions.h"
+#include "io/scpiserver.h"
 
 namespace {
 const QString LogOption = QStringLiteral("log");
+const QString ListenOption = QStringLiteral("listen");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -21,6 +23,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                                      "for .jsonl and .json); an existing file is appended to."),
                       QStringLiteral("FILE")});
     InstrumentOptions::addLimitOptions(parser);
+    parser.addOption({ListenOption,
+                      QStringLiteral("Serve the instrument to SCPI clients on a TCP port (as "
+                                     "TCPIP::host::PORT::SOCKET); ADDRESS defaults to 127.0.0.1, this machine "
+                                     "alone. SCPI has no authentication: serve beyond this machine only on a "
+                                     "network you trust."),
+                      QStringLiteral("[ADDRESS:]PORT")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -51,6 +59,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
     if (parser.isSet(LogOption) && parser.value(LogOption).isEmpty())
         return fail(QStringLiteral("an empty log file name"));
     commandLine.logFile = parser.value(LogOption);
+    if (parser.isSet(ListenOption)) {
+        commandLine.listen = true;
+        if (!parseListenAddress(parser.value(ListenOption), &commandLine.listenAddress, &commandLine.listenPort,
+                                &reason))
+            return fail(QStringLiteral("--listen: ") + reason);
+    }
     const QStringList paths = parser.positionalArguments();
     if (!InstrumentOptions::checkDevicePaths(paths, &reason))
         return fail(reason);

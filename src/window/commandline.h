@@ -4,6 +4,7 @@
 #include "rules/measurementrow.h"
 
 #include <QCommandLineParser>
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,10 @@ struct CommandLine
     // Every accepted reading is logged here (--log), appended to the file.
     QString logFile;
     MeasurementLimits limits;
+    // Remote control served from the start (--listen [ADDRESS:]PORT).
+    bool listen = false;
+    QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 listenPort = 5025;
 };
 
 // Reads arguments (the program's name first) with parser, which it sets up

@@ -1,5 +1,6 @@
 #include "window/commandline.h"
 #include "window/mainwindow.h"
+#include "io/scpiserver.h"
 #include "io/serialports.h"
 
 #include <QApplication>
@@ -82,6 +83,21 @@ int main(int argc, char *argv[])
                          qPrintable(reason));
             return 2;
         }
+    }
+    if (commandLine->listen) {
+        const QString address = listenAddressText(commandLine->listenAddress, commandLine->listenPort);
+        window.setRemoteControlAddress(commandLine->listenAddress, commandLine->listenPort);
+        QString reason;
+        if (!window.startRemoteControl(&reason)) {
+            std::fprintf(stderr, "%s: cannot listen on %s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                         qPrintable(address), qPrintable(reason));
+            return 6;
+        }
+        if (reachesBeyondThisMachine(commandLine->listenAddress))
+            std::fprintf(stderr,
+                         "%s: warning: serving SCPI on %s, beyond this machine; SCPI has no authentication: "
+                         "anyone who reaches the port controls the instrument\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(address));
     }
     window.show();
     return application.exec();

@@ -2,6 +2,7 @@
 
 #include "io/capturefile.h"
 #include "io/instrumentsession.h"
+#include "io/scpiserver.h"
 #include "io/serialports.h"
 #include "io/sessionlog.h"
 #include "rules/dragguard.h"
@@ -47,6 +48,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     : QMainWindow(parent)
     , ui(new MainWindowUi)
     , m_session(new InstrumentSession(std::move(ports), InstrumentSession::Pace::Window, this))
+    , m_remoteControl(new ScpiServer(m_session, this))
 {
     registerFontSubstitutes();
     ui->setupUi(this);
@@ -108,7 +110,41 @@ void MainWindow::compose()
             m_trend->instrumentLost(reason);
     });
 
+    // A remote client's capture is the Scan button's, into the file the Scan
+    // dialog would propose, without the dialog.
+    m_remoteControl->setCaptureStarter([this] {
+        return requestScan(
+            Capture::proposedCaptureFile(m_session->captureFileName(), QDateTime::currentDateTime()));
+    });
+
     new MainWindowMenu(this);
+}
+
+void MainWindow::setRemoteControlAddress(const QHostAddress &address, quint16 port)
+{
+    m_remoteAddress = address;
+    m_remotePort = port;
+}
+
+bool MainWindow::startRemoteControl(QString *error)
+{
+    if (m_remoteControl->isListening())
+        return true;
+    if (m_remoteControl->listen(m_remoteAddress, m_remotePort))
+        return true;
+    if (error)
+        *error = m_remoteControl->errorString();
+    return false;
+}
+
+void MainWindow::stopRemoteControl()
+{
+    m_remoteControl->close();
+}
+
+ScpiServer *MainWindow::remoteControl() const
+{
+    return m_remoteControl->isListening() ? m_remoteControl : nullptr;
 }
 
 void MainWindow::setMeasurementLimits(const MeasurementLimits &limits)
@@ -199,6 +235,11 @@ void MainWindow::on_ScanBtn_clicked()
     if (chosen.isEmpty())
         return;
 
+    requestScan(chosen);
+}
+
+QString MainWindow::requestScan(const QString &chosen)
+{
     const bool pending = m_session->scan() == InstrumentSession::Scan::Requested;
     const QString error = m_session->requestScan(chosen, Capture::templateFileName());
     if (!error.isEmpty()) {
@@ -208,10 +249,11 @@ void MainWindow::on_ScanBtn_clicked()
                                               .arg(chosen, error, m_session->captureFileName()));
         else
             showCaptureError(chosen, error);
-        return;
+        return error;
     }
     ui->ScanningLabel->setToolTip(QString());
     ui->ScanningLabel->setText(tr("Scanning..."));
+    return QString();
 }
 
 void MainWindow::on_AboutBtn_clicked()

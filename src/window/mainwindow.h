@@ -3,12 +3,14 @@
 #include "rules/capture.h"
 #include "rules/measurementrow.h"
 
+#include <QHostAddress>
 #include <QMainWindow>
 #include <QPointer>
 
 #include <memory>
 
 class InstrumentSession;
+class ScpiServer;
 class MainWindowUi;
 class SerialPortProvider;
 class SessionLog;
@@ -46,6 +48,23 @@ public:
     // The file being written, or an empty string.
     QString measurementLogFile() const;
 
+    // Asks for a scan into fileName and shows it as asked for ("Scanning...",
+    // or why the file cannot be used): the Scan button's request and a
+    // remote client's. Returns why the scan was not asked for, or an empty
+    // string.
+    QString requestScan(const QString &fileName);
+
+    // Remote control: the instrument served to SCPI clients on the address
+    // set (127.0.0.1:5025 unless --listen said otherwise).
+    void setRemoteControlAddress(const QHostAddress &address, quint16 port);
+    QHostAddress remoteControlAddress() const { return m_remoteAddress; }
+    quint16 remoteControlPort() const { return m_remotePort; }
+    // False, with the reason, when the address cannot be listened on.
+    bool startRemoteControl(QString *error = nullptr);
+    void stopRemoteControl();
+    // The server while it serves, else null.
+    ScpiServer *remoteControl() const;
+
     // "Zentaval Trend": made at the first connection, or when first asked
     // for; it lives as long as the main window.
     TrendWindow *trendWindow();
@@ -76,4 +95,7 @@ private:
     InstrumentSession *m_session;
     QPointer<SessionLog> m_log;
     QPointer<TrendWindow> m_trend;
+    ScpiServer *m_remoteControl;
+    QHostAddress m_remoteAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 m_remotePort = 5025;
 };

@@ -1,6 +1,7 @@
 #include "window/mainwindowmenu.h"
 
 #include "window/mainwindow.h"
+#include "io/scpiserver.h"
 #include "rules/proposedfiles.h"
 #include "window/comparewindow.h"
 #include "window/mainwindowui.h"
@@ -38,6 +39,12 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     // failed write.
     connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showLogState);
     showLogState();
+    m_remoteEntry = addEntry(QStringLiteral("remoteControlAction"), QString(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_remoteEntry->setCheckable(true);
+    connect(m_remoteEntry, &QAction::triggered, this, &MainWindowMenu::startOrStopRemoteControl);
+    // Serving may also have been started on the command line.
+    connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showRemoteControlState);
+    showRemoteControlState();
 
     m_menu->addSeparator();
     connect(addEntry(QStringLiteral("setReferenceAction"), tr("Set as Reference"),
@@ -62,7 +69,6 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
         if (!portList->geometry().contains(portList->parentWidget()->mapFrom(m_window, position)))
             m_menu->popup(m_window->mapToGlobal(position));
     });
-
 }
 
 QAction *MainWindowMenu::addEntry(const QString &name, const QString &text, const QKeySequence &shortcut)
@@ -207,4 +213,41 @@ void MainWindowMenu::showCompare()
     m_compareWindow->show();
     m_compareWindow->raise();
     m_compareWindow->activateWindow();
+}
+
+void MainWindowMenu::startOrStopRemoteControl()
+{
+    if (m_window->remoteControl()) {
+        m_window->stopRemoteControl();
+        showRemoteControlState();
+        return;
+    }
+    QString error;
+    if (!m_window->startRemoteControl(&error)) {
+        showRemoteControlState();
+        QMessageBox::warning(m_window, tr("Remote Control"),
+                             tr("Remote control cannot listen on %1:\n%2")
+                                 .arg(listenAddressText(m_window->remoteControlAddress(),
+                                                        m_window->remoteControlPort()),
+                                      error));
+        return;
+    }
+    showRemoteControlState();
+}
+
+void MainWindowMenu::showRemoteControlState()
+{
+    ScpiServer *server = m_window->remoteControl();
+    m_remoteEntry->setChecked(server != nullptr);
+    if (!server) {
+        m_remoteEntry->setText(tr("Remote Control"));
+        return;
+    }
+    connect(server, &ScpiServer::clientCountChanged, this, &MainWindowMenu::showRemoteControlState,
+            Qt::UniqueConnection);
+    const QString address = listenAddressText(m_window->remoteControlAddress(), m_window->remoteControlPort());
+    const QString clients = server->clientCount() == 1 ? tr("1 client") : tr("%1 clients").arg(server->clientCount());
+    m_remoteEntry->setText(reachesBeyondThisMachine(m_window->remoteControlAddress())
+                               ? tr("Remote Control (%1, %2; no authentication)").arg(address, clients)
+                               : tr("Remote Control (%1, %2)").arg(address, clients));
 }

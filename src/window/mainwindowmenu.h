@@ -15,8 +15,8 @@ class PictureComparison;
 // The main window's context menu (a right click anywhere but on the port
 // list) and its shortcuts, which work while the window is active: the trend
 // window, the eye picture to the clipboard or to a file, the measurement
-// log, and the reference eye the live one is compared with. Nothing of the
-// form moves for them.
+// log, remote control, and the reference eye the live one is compared with.
+// Nothing of the form moves for them.
 class MainWindowMenu : public QObject
 {
     Q_OBJECT
@@ -37,6 +37,8 @@ public slots:
     void showReferenceOutline(bool shown);
     // Opens the compare window, or brings it to the front.
     void showCompare();
+    // Starts serving the instrument to SCPI clients, or stops it.
+    void startOrStopRemoteControl();
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
@@ -49,10 +51,12 @@ private:
     static bool savePicture(const QImage &picture, const QString &fileName,
                             const PictureFile::PictureContext &context, QString *error);
     void showLogState();
+    void showRemoteControlState();
 
     MainWindow *m_window;
     QMenu *m_menu;
     QAction *m_logEntry;
     PictureComparison *m_comparison;
     QPointer<CompareWindow> m_compareWindow;
+    QAction *m_remoteEntry;
 };

@@ -129,9 +129,9 @@ void TestTrendWindow::menuOpensOnRightClickButNotOnThePortList()
             entries << action->text() + " " + action->shortcut().toString();
         QCOMPARE(entries,
                  QStringList({"Trend Ctrl+T", "Copy Picture Ctrl+C", "Save Picture As... Ctrl+Shift+S",
-                              "Log Measurements... Ctrl+L", " ", "Set as Reference Ctrl+Shift+R",
-                              "Open Reference... ", "Clear Reference ", "Show Reference Outline Ctrl+Shift+O",
-                              "Compare Ctrl+K"}));
+                              "Log Measurements... Ctrl+L", "Remote Control Ctrl+R", " ",
+                              "Set as Reference Ctrl+Shift+R", "Open Reference... ", "Clear Reference ",
+                              "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K"}));
         menu->hide();
     }
     QVERIFY(!rightClick(ui->PortSelBox));
