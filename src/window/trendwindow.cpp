@@ -239,8 +239,11 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
     session.version = QCoreApplication::applicationVersion();
     session.identification = m_identification;
     session.device = m_device;
-    session.start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
+    session.start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc()
+                                        : QDateTime::fromMSecsSinceEpoch(m_history.firstTimeMs(), Qt::UTC);
     head += sessionText(session, LogFormat::Csv);
+    // The header row is written by writeTrendCsv, after any folded minutes.
+    head.chop(csvHeader().size());
 
     // Written aside and renamed into place: a failed export leaves any older
     // file of that name as it was.
