@@ -17,8 +17,9 @@
 
 namespace {
 constexpr qint64 MaximumBytesPerPass = 1024 * 1024;
-// The log keeps this many lines: watching the ports for a day adds more.
-constexpr int LogLinesKept = 2000;
+// The log keeps this many lines: losses, probes and captures over weeks add
+// far more, and only the last ones tell what happened.
+constexpr int LogLinesKept = 300;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
