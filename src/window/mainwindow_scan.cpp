@@ -7,8 +7,7 @@
 #include "rules/capture.h"
 #include "io/capturefile.h"
 #include "rules/pollmode.h"
-
-#include <QFileDialog>
+#include "window/savedialog.h"
 
 void MainWindow::on_ScanBtn_clicked()
 {
@@ -18,7 +17,7 @@ void MainWindow::on_ScanBtn_clicked()
     }
 
     // A cancelled dialog changes nothing: a scan already requested keeps its file.
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         this, tr("Open Log File"),
         Capture::proposedCaptureFile(CaptureFileName, QDateTime::currentDateTime()),
         tr("Image Files (*.bmp)"));

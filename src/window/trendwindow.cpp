@@ -2,10 +2,10 @@
 
 #include "rules/proposedfiles.h"
 #include "io/measurementlog.h"
+#include "window/savedialog.h"
 #include "window/trendplot.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -258,7 +258,7 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
 
 void TrendWindow::exportCsvAs()
 {
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         this, tr("Export CSV"),
         ProposedFiles::timestampedFile(ProposedFiles::documentsFolder(), QDateTime::currentDateTime(),
                                        QStringLiteral("csv")),
