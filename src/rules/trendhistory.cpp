@@ -69,8 +69,11 @@ void TrendHistory::foldOldest()
     const double elapsed = m_elapsed.front();
     const qint64 minuteMs = oldest.timeMs - ((oldest.timeMs % MinuteMs) + MinuteMs) % MinuteMs;
     // A clock set back leaves the minutes in the order they were folded.
-    if (m_folded.empty() || minuteMs > m_folded.back().minuteMs)
+    if (m_folded.empty() || minuteMs > m_folded.back().minuteMs) {
         m_folded.push_back({minuteMs, elapsed, elapsed, 0, 0, 0, false, {}});
+        if ((m_folded.size() - 1) % BlockSize == 0 && m_folded.size() > 1)
+            closeFoldedBlock();
+    }
     FoldedMinute &minute = m_folded.back();
     minute.lastElapsed = elapsed;
     ++minute.readings;
@@ -117,6 +120,27 @@ void TrendHistory::foldOldest()
     m_rows.pop_front();
     m_elapsed.pop_front();
     ++m_firstNumber;
+}
+
+void TrendHistory::closeFoldedBlock()
+{
+    // The run of minutes that ends before the newest one.
+    const size_t first = m_folded.size() - 1 - size_t(BlockSize);
+    for (int series = 0; series < SeriesCount; ++series) {
+        Block block {quint32(first), quint32(first), true};
+        for (size_t index = first; index < first + size_t(BlockSize); ++index) {
+            const FoldedRange &range = m_folded[index].series[size_t(series)];
+            if (range.count == 0 || (index > first && m_folded[index].startsLine)) {
+                block.whole = false;
+                break;
+            }
+            if (range.minimum < m_folded[block.lowest].series[size_t(series)].minimum)
+                block.lowest = quint32(index);
+            if (range.maximum > m_folded[block.highest].series[size_t(series)].maximum)
+                block.highest = quint32(index);
+        }
+        m_foldedBlocks[size_t(series)].push_back(block);
+    }
 }
 
 void TrendHistory::breakLine()
@@ -272,21 +296,50 @@ std::vector<std::vector<QPointF>> TrendHistory::linesToDraw(Series series, doubl
             take(point, columnOf(point.x));
     };
 
-    for (size_t index = 0; index < m_folded.size(); ++index) {
+    // A folded minute is its lowest and highest value, in the order they came.
+    const auto lowOf = [&](size_t index) {
         const FoldedMinute &minute = m_folded[index];
-        if (minute.startsLine)
-            endLine();
         const FoldedRange &range = minute.series[size_t(series)];
-        if (range.count == 0) {
+        return Point {2 * index + (range.highestLast ? 0 : 1),
+                      range.highestLast ? minute.firstElapsed : minute.lastElapsed, range.minimum};
+    };
+    const auto highOf = [&](size_t index) {
+        const FoldedMinute &minute = m_folded[index];
+        const FoldedRange &range = minute.series[size_t(series)];
+        return Point {2 * index + (range.highestLast ? 1 : 0),
+                      range.highestLast ? minute.lastElapsed : minute.firstElapsed, range.maximum};
+    };
+    const auto firstOf = [&](size_t index) {
+        return m_folded[index].series[size_t(series)].highestLast ? lowOf(index) : highOf(index);
+    };
+    const auto lastOf = [&](size_t index) {
+        return m_folded[index].series[size_t(series)].highestLast ? highOf(index) : lowOf(index);
+    };
+    const std::deque<Block> &foldedBlocks = m_foldedBlocks[series];
+    size_t minute = 0;
+    while (minute < m_folded.size()) {
+        if (m_folded[minute].startsLine)
             endLine();
+        if (minute % BlockSize == 0 && minute / BlockSize < foldedBlocks.size()) {
+            const Block &block = foldedBlocks[minute / BlockSize];
+            const Point first = firstOf(minute);
+            const Point last = lastOf(minute + BlockSize - 1);
+            if (block.whole && first.x >= xFrom && last.x <= xTo && columnOf(first.x) == columnOf(last.x)) {
+                const int at = columnOf(first.x);
+                for (const Point &point : {first, lowOf(block.lowest), highOf(block.highest), last})
+                    take(point, at);
+                minute += BlockSize;
+                continue;
+            }
+        }
+        if (m_folded[minute].series[size_t(series)].count == 0) {
+            endLine();
+            ++minute;
             continue;
         }
-        const Point low {2 * index + (range.highestLast ? 0 : 1),
-                         range.highestLast ? minute.firstElapsed : minute.lastElapsed, range.minimum};
-        const Point high {2 * index + (range.highestLast ? 1 : 0),
-                          range.highestLast ? minute.lastElapsed : minute.firstElapsed, range.maximum};
-        takeIfInSpan(range.highestLast ? low : high);
-        takeIfInSpan(range.highestLast ? high : low);
+        takeIfInSpan(firstOf(minute));
+        takeIfInSpan(lastOf(minute));
+        ++minute;
     }
 
     auto nextStart = m_lineStarts.begin();

@@ -135,6 +135,12 @@ private:
     std::deque<quint32> m_lineStarts; // numbers of whole readings that start a line
     bool m_lineBroken = false;
     std::deque<FoldedMinute> m_folded;
+    // The same for every run of BlockSize folded minutes once the minute
+    // after them has begun: lowest and highest are the minutes holding the
+    // run's lowest and highest value, and a run is whole when each of its
+    // minutes has a value and none after its first starts a line.
+    std::array<std::deque<Block>, SeriesCount> m_foldedBlocks;
+    void closeFoldedBlock();
     qint64 m_foldedReadings = 0;
     std::array<SeriesStatistics, SeriesCount> m_statistics;
     // The texts of the whole readings, each once, with the readings using it;

@@ -66,6 +66,8 @@ private slots:
     void foldedHistoryKeepsTheFiguresOfEveryReading_data();
     void foldedHistoryKeepsTheFiguresOfEveryReading();
     void foldedMinutesDrawTheRangeOfTheirReadings();
+    void foldedMinutesDrawAsEveryMinuteDoes_data();
+    void foldedMinutesDrawAsEveryMinuteDoes();
     void foldedHistoryExportsMinutesThenReadings();
     void textsOfFoldedReadingsAreLetGo();
 };
@@ -465,6 +467,96 @@ void TestTrendRules::foldedMinutesDrawTheRangeOfTheirReadings()
             gapDrawn |= foldedLines[line].front().x() - foldedLines[line - 1].back().x() > 60;
         QVERIFY(gapDrawn);
     }
+}
+
+void TestTrendRules::foldedMinutesDrawAsEveryMinuteDoes_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::newRow("many minutes a column") << 2;
+    QTest::newRow("a run of minutes a column, or less") << 5;
+    QTest::newRow("some minutes a column") << 60;
+    QTest::newRow("about a minute a column") << 250;
+    QTest::newRow("several columns a minute") << 1000;
+}
+
+// Three hours, all folded but the newest reading, with a loss and a minute
+// without a height: the plot draws what taking each folded minute's lowest
+// and highest value, one by one, draws, however the minutes are gathered.
+void TestTrendRules::foldedMinutesDrawAsEveryMinuteDoes()
+{
+    QFETCH(int, columns);
+    QList<MeasurementRow> rows = noisyRun(180, 23);
+    for (int i = 3000; i < 3120; ++i)
+        rows[i].eyeHeight.clear();
+    TrendHistory history(0);
+    LimitLatch latch;
+    addJudged(history, latch, rows, {});
+    QCOMPARE(history.size(), 1);
+    const double xFrom = history.firstElapsed();
+    const double xTo = history.lastElapsed();
+    const auto columnOf = [&](double x) { return std::min(columns - 1, int((x - xFrom) * columns / (xTo - xFrom))); };
+
+    // Every point in order, NaN for a break.
+    QList<QPointF> points;
+    for (const TrendHistory::FoldedMinute &minute : history.folded()) {
+        const TrendHistory::FoldedRange &range = minute.series[TrendHistory::Height];
+        if (minute.startsLine || range.count == 0)
+            points << QPointF(NaN, NaN);
+        if (range.count == 0)
+            continue;
+        const QPointF low(range.highestLast ? minute.firstElapsed : minute.lastElapsed, range.minimum);
+        const QPointF high(range.highestLast ? minute.lastElapsed : minute.firstElapsed, range.maximum);
+        points << (range.highestLast ? low : high) << (range.highestLast ? high : low);
+    }
+    // The newest reading, whole, drawn as the float it is kept as.
+    points << QPointF(history.row(0).elapsedSeconds, double(history.values(TrendHistory::Height)[0]));
+    Lines expected;
+    QList<QPointF> column; // first, lowest, highest, last; their indices below
+    QList<int> order;
+    int at = -1;
+    const auto endColumn = [&] {
+        if (at < 0)
+            return;
+        QList<std::pair<int, QPointF>> kept;
+        for (int i = 0; i < 4; ++i)
+            if (!std::any_of(kept.begin(), kept.end(), [&](const auto &k) { return k.first == order[i]; }))
+                kept << std::pair {order[i], column[i]};
+        std::sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (const auto &k : kept)
+            expected.last() << k.second;
+        at = -1;
+    };
+    bool lineOpen = false;
+    for (int i = 0; i < points.size(); ++i) {
+        const QPointF point = points.at(i);
+        if (std::isnan(point.x())) {
+            endColumn();
+            lineOpen = false;
+            continue;
+        }
+        if (columnOf(point.x()) != at) {
+            endColumn();
+            if (!lineOpen)
+                expected << QList<QPointF>();
+            lineOpen = true;
+            at = columnOf(point.x());
+            column = {point, point, point, point};
+            order = {i, i, i, i};
+            continue;
+        }
+        if (point.y() < column[1].y())
+            column[1] = point, order[1] = i;
+        if (point.y() > column[2].y())
+            column[2] = point, order[2] = i;
+        column[3] = point, order[3] = i;
+    }
+    endColumn();
+
+    Lines drawn;
+    for (const auto &line : history.linesToDraw(TrendHistory::Height, xFrom, xTo, columns))
+        drawn.append(QList<QPointF>(line.begin(), line.end()));
+    QCOMPARE(drawn.size(), expected.size());
+    QCOMPARE(drawn, expected);
 }
 
 void TestTrendRules::foldedHistoryExportsMinutesThenReadings()
