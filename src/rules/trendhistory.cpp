@@ -71,7 +71,7 @@ void TrendHistory::foldOldest()
     // A clock set back leaves the minutes in the order they were folded.
     if (m_folded.empty() || minuteMs > m_folded.back().minuteMs) {
         m_folded.push_back({minuteMs, elapsed, elapsed, 0, 0, 0, false, {}});
-        if ((m_folded.size() - 1) % BlockSize == 0 && m_folded.size() > 1)
+        if ((m_folded.size() - 1) % FoldedBlockSize == 0 && m_folded.size() > 1)
             closeFoldedBlock();
     }
     FoldedMinute &minute = m_folded.back();
@@ -125,10 +125,10 @@ void TrendHistory::foldOldest()
 void TrendHistory::closeFoldedBlock()
 {
     // The run of minutes that ends before the newest one.
-    const size_t first = m_folded.size() - 1 - size_t(BlockSize);
+    const size_t first = m_folded.size() - 1 - size_t(FoldedBlockSize);
     for (int series = 0; series < SeriesCount; ++series) {
         Block block {quint32(first), quint32(first), true};
-        for (size_t index = first; index < first + size_t(BlockSize); ++index) {
+        for (size_t index = first; index < first + size_t(FoldedBlockSize); ++index) {
             const FoldedRange &range = m_folded[index].series[size_t(series)];
             if (range.count == 0 || (index > first && m_folded[index].startsLine)) {
                 block.whole = false;
@@ -320,15 +320,15 @@ std::vector<std::vector<QPointF>> TrendHistory::linesToDraw(Series series, doubl
     while (minute < m_folded.size()) {
         if (m_folded[minute].startsLine)
             endLine();
-        if (minute % BlockSize == 0 && minute / BlockSize < foldedBlocks.size()) {
-            const Block &block = foldedBlocks[minute / BlockSize];
+        if (minute % FoldedBlockSize == 0 && minute / FoldedBlockSize < foldedBlocks.size()) {
+            const Block &block = foldedBlocks[minute / FoldedBlockSize];
             const Point first = firstOf(minute);
-            const Point last = lastOf(minute + BlockSize - 1);
+            const Point last = lastOf(minute + FoldedBlockSize - 1);
             if (block.whole && first.x >= xFrom && last.x <= xTo && columnOf(first.x) == columnOf(last.x)) {
                 const int at = columnOf(first.x);
                 for (const Point &point : {first, lowOf(block.lowest), highOf(block.highest), last})
                     take(point, at);
-                minute += BlockSize;
+                minute += FoldedBlockSize;
                 continue;
             }
         }

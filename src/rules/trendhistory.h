@@ -135,10 +135,11 @@ private:
     std::deque<quint32> m_lineStarts; // numbers of whole readings that start a line
     bool m_lineBroken = false;
     std::deque<FoldedMinute> m_folded;
-    // The same for every run of BlockSize folded minutes once the minute
-    // after them has begun: lowest and highest are the minutes holding the
+    // The same for every run of FoldedBlockSize folded minutes once the
+    // minute after them has begun (a month spans some 64 minutes a column): lowest and highest are the minutes holding the
     // run's lowest and highest value, and a run is whole when each of its
     // minutes has a value and none after its first starts a line.
+    static constexpr qsizetype FoldedBlockSize = 8;
     std::array<std::deque<Block>, SeriesCount> m_foldedBlocks;
     void closeFoldedBlock();
     qint64 m_foldedReadings = 0;
