@@ -1,6 +1,7 @@
 // The trend window after a day at two readings a second (172,800 readings a
-// series): the cost of one reading arriving and the plot being painted again,
-// and the memory the window holds. The same day is also drawn with Qt Charts,
+// series), and after a month (5,184,000 a series, all but the last day folded
+// into one row a minute): the cost of one reading arriving and the plot being
+// painted again, and the memory the window holds. The same day is also drawn with Qt Charts,
 // with every point and with the points the window draws, when Qt Charts is
 // there to build against.
 
@@ -27,6 +28,7 @@
 namespace {
 
 constexpr int DayOfReadings = 24 * 60 * 60 * 2;
+constexpr int MonthOfReadings = 30 * DayOfReadings;
 
 // Reading `index` of the day, with the texts the instrument gives: eye
 // height and width to two decimals, amplitude in whole mV.
@@ -36,7 +38,7 @@ MeasurementRow reading(int index)
     const double second = index * 0.5;
     const double wobble = std::sin(second / 900) + 0.3 * std::sin(index * 0.37);
     MeasurementRow row;
-    row.time = start.addMSecs(index * 500);
+    row.time = start.addMSecs(qint64(index) * 500);
     row.elapsedSeconds = second;
     row.lamp = LockLamp::Green;
     row.quality = QStringLiteral("12.5");
@@ -90,18 +92,19 @@ void warmUp()
     Q_UNUSED(warm);
 }
 
-// The real trend window, fed a day of readings as the main window feeds it,
-// and shown at a size like a screen's half.
-struct WindowDay
+// The real trend window, fed a day (or a month) of readings as the main
+// window feeds it, and shown at a size like a screen's half.
+struct WindowRun
 {
     MemoryUse memory;
     double emptyWindowHeapMB = 0;
+    double feedSeconds = 0;
     std::unique_ptr<TrendWindow> window;
     TrendPlot *plot = nullptr;
     bool shown = false;
     int next = 0;
 
-    WindowDay()
+    explicit WindowRun(int readings)
     {
         MeasurementLimits limits;
         limits.minHeight = 0.44;
@@ -112,62 +115,96 @@ struct WindowDay
         plot->repaint();
         memory.measure();
         emptyWindowHeapMB = memory.heapMB;
-        for (; next < DayOfReadings; ++next)
+        QElapsedTimer feeding;
+        feeding.start();
+        for (; next < readings; ++next)
             window->addReading(reading(next));
+        feedSeconds = double(feeding.elapsed()) / 1000;
         plot->repaint();
         memory.measure();
     }
-    static WindowDay &instance()
+    static WindowRun &day()
     {
         warmUp();
-        static WindowDay day;
+        static WindowRun day(DayOfReadings);
         return day;
+    }
+    static WindowRun &month()
+    {
+        warmUp();
+        static WindowRun month(MonthOfReadings);
+        return month;
     }
 };
 
-void TrendReadingAndRepaint(benchmark::State &state)
+void readingAndRepaint(benchmark::State &state, WindowRun &run)
 {
-    WindowDay &day = WindowDay::instance();
-    if (!day.shown) {
+    if (!run.shown) {
         state.SkipWithError("trend window not exposed");
         return;
     }
     for (auto _ : state) {
-        day.window->addReading(reading(day.next++));
-        day.plot->repaint();
+        run.window->addReading(reading(run.next++));
+        run.plot->repaint();
     }
-    day.memory.report(state);
-    state.counters["empty_window_heap_MB"] = day.emptyWindowHeapMB;
-    state.counters["readings"] = double(day.window->history().size());
-    state.counters["plot_width"] = day.plot->width();
+    run.memory.report(state);
+    const TrendHistory &history = run.window->history();
+    state.counters["empty_window_heap_MB"] = run.emptyWindowHeapMB;
+    state.counters["readings"] = double(history.readingCount());
+    state.counters["whole_readings"] = double(history.size());
+    state.counters["folded_minutes"] = double(history.folded().size());
+    state.counters["feed_s"] = run.feedSeconds;
+    state.counters["plot_width"] = run.plot->width();
+}
+
+void TrendReadingAndRepaint(benchmark::State &state)
+{
+    readingAndRepaint(state, WindowRun::day());
 }
 BENCHMARK(TrendReadingAndRepaint)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The plot's repaint alone, and the points it draws.
-void TrendRepaint(benchmark::State &state)
+// A month: the last day whole, the 29 days before it folded.
+void TrendMonthReadingAndRepaint(benchmark::State &state)
 {
-    WindowDay &day = WindowDay::instance();
+    readingAndRepaint(state, WindowRun::month());
+}
+BENCHMARK(TrendMonthReadingAndRepaint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The plot's repaint alone, and the points it draws.
+void repaint(benchmark::State &state, WindowRun &run)
+{
     for (auto _ : state)
-        day.plot->repaint();
+        run.plot->repaint();
     size_t points = 0;
+    const auto &history = run.window->history();
     for (const auto series : {TrendHistory::Height, TrendHistory::Width, TrendHistory::Amplitude}) {
-        const auto &history = day.window->history();
-        for (const auto &line : history.linesToDraw(series, history.elapsed().front(),
-                                                    history.elapsed().back(), day.plot->width() - 112))
+        for (const auto &line : history.linesToDraw(series, history.firstElapsed(), history.lastElapsed(),
+                                                    run.plot->width() - 112))
             points += line.size();
     }
     state.counters["points_drawn"] = double(points);
 }
+
+void TrendRepaint(benchmark::State &state)
+{
+    repaint(state, WindowRun::day());
+}
 BENCHMARK(TrendRepaint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void TrendMonthRepaint(benchmark::State &state)
+{
+    repaint(state, WindowRun::month());
+}
+BENCHMARK(TrendMonthRepaint)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The points the window keeps for the plot, chosen for one repaint.
 void TrendLinesToDraw(benchmark::State &state)
 {
-    const TrendHistory &history = WindowDay::instance().window->history();
+    const TrendHistory &history = WindowRun::day().window->history();
     for (auto _ : state) {
         for (const auto series : {TrendHistory::Height, TrendHistory::Width, TrendHistory::Amplitude})
             benchmark::DoNotOptimize(
-                history.linesToDraw(series, history.elapsed().front(), history.elapsed().back(), 888));
+                history.linesToDraw(series, history.firstElapsed(), history.lastElapsed(), 888));
     }
 }
 BENCHMARK(TrendLinesToDraw)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -3,6 +3,7 @@
 #include "io/picturefile.h"
 #include "rules/proposedfiles.h"
 #include "window/picturecomparison.h"
+#include "window/savedialog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -173,7 +174,7 @@ void CompareWindow::saveDifferenceAs()
                                  .filePath(QStringLiteral("Zentaval-difference-%1.png")
                                                .arg(now.toString(QStringLiteral("yyyyMMdd-hhmmss"))));
     const QString chosen
-        = QFileDialog::getSaveFileName(this, tr("Save Difference"), proposed, tr("PNG pictures (*.png)"));
+        = askSaveFileName(this, tr("Save Difference"), proposed, tr("PNG pictures (*.png)"));
     if (chosen.isEmpty())
         return;
     // Of two pictures, so of no one instrument or reading.

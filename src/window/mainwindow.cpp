@@ -11,6 +11,7 @@
 #include "window/fonts.h"
 #include "window/mainwindowmenu.h"
 #include "window/mainwindowui.h"
+#include "window/savedialog.h"
 #include "window/trendwindow.h"
 
 #include <QFileDialog>
@@ -20,9 +21,9 @@
 
 namespace {
 
-// The diagnostic box keeps this many lines: watching the ports for a day
-// adds more.
-constexpr int LogLinesKept = 2000;
+// The diagnostic box keeps this many lines: losses, probes and captures
+// over weeks add far more, and only the last ones tell what happened.
+constexpr int LogLinesKept = 300;
 
 QString lockLampPicture(LockLamp lamp)
 {
@@ -228,7 +229,7 @@ void MainWindow::on_ScanBtn_clicked()
     }
 
     // A cancelled dialog changes nothing: a scan already requested keeps its file.
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         this, tr("Open Log File"),
         Capture::proposedCaptureFile(m_session->captureFileName(), QDateTime::currentDateTime()),
         tr("Image Files (*.bmp)"));

@@ -6,11 +6,11 @@
 #include "window/comparewindow.h"
 #include "window/mainwindowui.h"
 #include "window/picturecomparison.h"
+#include "window/savedialog.h"
 #include "window/trendwindow.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -135,7 +135,7 @@ void MainWindowMenu::savePictureAs()
     // Taken now: the picture may change while the dialog is open.
     const QImage shown = picture();
     const PictureFile::PictureContext context = m_comparison->contextNow();
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         m_window, tr("Save Picture As"),
         ProposedFiles::timestampedFile(ProposedFiles::picturesFolder(), QDateTime::currentDateTime(),
                                        QStringLiteral("png")),
@@ -157,11 +157,11 @@ void MainWindowMenu::startOrStopLog()
     }
     // The log appends to a file that exists, so the dialog does not offer to
     // replace it.
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         m_window, tr("Log Measurements (appended to the file)"),
         ProposedFiles::timestampedFile(ProposedFiles::documentsFolder(), QDateTime::currentDateTime(),
                                        QStringLiteral("csv")),
-        tr("CSV files (*.csv);;JSON Lines files (*.jsonl)"), nullptr, QFileDialog::DontConfirmOverwrite);
+        tr("CSV files (*.csv);;JSON Lines files (*.jsonl)"), QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return;
     QString error;

@@ -2,9 +2,11 @@
 
 #include "rules/proposedfiles.h"
 #include "io/measurementlog.h"
+#include "window/savedialog.h"
 #include "window/trendplot.h"
 
 #include <QFileDialog>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -235,10 +237,12 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
               .arg(logTime(QDateTime::currentDateTimeUtc()), limitText(m_limits.minHeight, "UI"),
                    limitText(m_limits.minWidth, "UI"), limitText(m_limits.minAmplitude, "mV"), lock)
               .toUtf8();
-    const QDateTime start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc() : m_history.row(0).time;
+    const QDateTime start = m_history.isEmpty() ? QDateTime::currentDateTimeUtc()
+                                                : QDateTime::fromMSecsSinceEpoch(m_history.firstTimeMs(), Qt::UTC);
     const LogSession session
         = logSession(QStringLiteral("zentaval"), m_identification, m_device, m_lineSettings, start);
-    head += sessionText(session, LogFormat::Csv) + csvHeader();
+    // The header row is written by writeTrendCsv, after any folded minutes.
+    head += sessionText(session, LogFormat::Csv);
 
     // Written aside and renamed into place: a failed export leaves any older
     // file of that name as it was.
@@ -253,7 +257,7 @@ bool TrendWindow::exportCsv(const QString &fileName, QString *error) const
 
 void TrendWindow::exportCsvAs()
 {
-    const QString chosen = QFileDialog::getSaveFileName(
+    const QString chosen = askSaveFileName(
         this, tr("Export CSV"),
         ProposedFiles::timestampedFile(ProposedFiles::documentsFolder(), QDateTime::currentDateTime(),
                                        QStringLiteral("csv")),

@@ -25,6 +25,9 @@ public:
     const TrendHistory &history() const { return m_history; }
     const LimitLatch &latch() const { return m_latch; }
     MeasurementLimits limits() const { return m_limits; }
+    // Readings older than this before the newest are folded into one row a
+    // minute (a day unless set).
+    void setFoldAfterMs(qint64 foldAfterMs) { m_history.setFoldAfterMs(foldAfterMs); }
 
 public slots:
     void instrumentConnected(const QString &identification, const QString &device,

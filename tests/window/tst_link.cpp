@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QTextEdit>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -46,6 +47,7 @@ private slots:
     void discoversConnectsAndPolls();
     void findsPortsPluggedInLaterAndDropsGoneOnes();
     void lostInstrumentReconnectsByItself();
+    void diagnosticLogKeepsItsLastLines();
 
 private:
     QTemporaryDir m_dir;
@@ -230,6 +232,19 @@ void TestLink::lostInstrumentReconnectsByItself()
         QVERIFY2(readsPerSecond >= 1 && readsPerSecond <= 3,
                  qPrintable(QString("%1 at %2 ms").arg(readsPerSecond).arg(sinceScan.elapsed())));
     }
+}
+
+// Losses, probes and captures add lines to the hidden diagnostic log for as
+// long as the window runs; it keeps the last few hundred.
+void TestLink::diagnosticLogKeepsItsLastLines()
+{
+    auto window = makeWindow({});
+    QTextEdit *log = window->form()->ResultsBox;
+    for (int line = 0; line < 1000; ++line)
+        log->append(QStringLiteral(" Lost: pulled %1").arg(line));
+    QCOMPARE(log->document()->blockCount(), 300);
+    QCOMPARE(logLines(*window).first(), QString(" Lost: pulled 700"));
+    QCOMPARE(logLines(*window).last(), QString(" Lost: pulled 999"));
 }
 
 QTEST_MAIN(TestLink)

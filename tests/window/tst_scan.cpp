@@ -1,3 +1,4 @@
+#include "processusage.h"
 #include "windowharness.h"
 
 #include "rules/proposedfiles.h"
@@ -35,6 +36,7 @@ private slots:
     void stoppedOrCutScanIsReportedIncomplete();
     void unusableTemplateOrFileStartsNoScan();
     void proposesATimestampedNameInTheLastFolder();
+    void saveDialogsLeaveNothingBehind();
 
 private:
     void connectWindow();
@@ -222,6 +224,35 @@ void TestScan::proposesATimestampedNameInTheLastFolder()
     QFile(m_dir.filePath(QFileInfo(second).completeBaseName() + "-2.bmp")).open(QIODevice::WriteOnly);
     QCOMPARE(ProposedFiles::timestampedFile(m_dir.path(), pressed, "bmp"),
              m_dir.filePath(QFileInfo(second).completeBaseName() + "-3.bmp"));
+}
+
+// A window scanning every minute for weeks opens the save dialog tens of
+// thousands of times: what each one leaves in the process must be small
+// (a dialog built anew each time left some 17 KiB of icons).
+void TestScan::saveDialogsLeaveNothingBehind()
+{
+    constexpr int Dialogs = 30;
+    constexpr qint64 BoundBytesPerDialog = 4096;
+    m_window = makeWindow({});
+    ui = m_window->form();
+    const auto cancelScanDialog = [&] {
+        answerSaveDialog(QString());
+        QTest::mouseClick(ui->ScanBtn, Qt::LeftButton);
+    };
+    // The first dialogs load what any dialog needs (style, icons, the
+    // picture formats).
+    for (int warmUp = 0; warmUp < 3; ++warmUp)
+        cancelScanDialog();
+    const qint64 before = ProcessUsage::heapInUseBytes();
+    if (before < 0)
+        QSKIP("the heap in use cannot be read here");
+    for (int dialog = 0; dialog < Dialogs; ++dialog)
+        cancelScanDialog();
+    const qint64 perDialog = (ProcessUsage::heapInUseBytes() - before) / Dialogs;
+    qInfo("heap kept by a save dialog: %lld bytes", perDialog);
+    QVERIFY2(perDialog <= BoundBytesPerDialog, qPrintable(QString("%1 bytes a dialog").arg(perDialog)));
+    QCOMPARE(ui->ScanningLabel->text(), QString());
+    QCOMPARE(m_window->findChildren<QFileDialog *>().size(), 1);
 }
 
 QTEST_MAIN(TestScan)

@@ -75,6 +75,7 @@ private slots:
     void failedSaveSaysSo();
     void trendOpensRaisesAndFollowsTheInstrument();
     void limitsLatchResetAndExport();
+    void foldedTrendShowsWhatTheWholeOneShows();
     void logStartsAndStops();
 
 private:
@@ -343,6 +344,76 @@ void TestTrendWindow::logStartsAndStops()
     choose("logAction", false);
     QVERIFY2(said.contains("/proc/zentaval-log.csv cannot be opened"), qPrintable(said));
     QCOMPARE(entry->text(), QString("Log Measurements..."));
+}
+
+// Two trend windows given the same half hour, one folding readings older
+// than two minutes: the same figures, the same FAIL with the time and limit
+// of a miss long folded, and an export that says which rows are folded.
+void TestTrendWindow::foldedTrendShowsWhatTheWholeOneShows()
+{
+    MeasurementLimits limits;
+    limits.minHeight = 0.4;
+    TrendWindow whole(limits);
+    TrendWindow folded(limits);
+    folded.setFoldAfterMs(2 * 60000);
+    for (TrendWindow *window : {&whole, &folded})
+        window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+    QRandomGenerator random(3);
+    for (int i = 0; i < 3600; ++i) {
+        const double second = i * 0.5;
+        const double dip = i == 100 ? 0.1 : 0; // a miss in the second minute
+        const MeasurementRow row = reading(second, 0.43 + 0.05 * random.generateDouble() - dip,
+                                           0.5 + 0.04 * random.generateDouble(),
+                                           370 + 20 * random.generateDouble());
+        for (TrendWindow *window : {&whole, &folded}) {
+            if (i == 2000) {
+                window->instrumentLost("pulled");
+                window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+            }
+            window->addReading(row);
+        }
+    }
+    QVERIFY(!folded.history().folded().empty());
+    QCOMPARE(folded.history().size(), 241);
+    QCOMPARE(folded.history().readingCount(), 3600);
+    for (const char *series : {"height", "width", "amplitude"})
+        for (const char *figure : {"Last", "Min", "Max", "Mean", "Count"}) {
+            const QString name = QString(series) + figure;
+            QCOMPARE(folded.findChild<QLabel *>(name)->text(), whole.findChild<QLabel *>(name)->text());
+        }
+    QCOMPARE(folded.findChild<QLabel *>("heightCount")->text(), QString("3600"));
+    QCOMPARE(folded.latch().firstMiss(), reading(50, 0).time);
+    QCOMPARE(folded.latch().firstMissed(), QStringList {"height"});
+    QCOMPARE(folded.findChild<QLabel *>("indicator")->text(), QString("FAIL"));
+    const auto missText = [](const TrendWindow &window) {
+        QString text;
+        for (QLabel *label : window.findChildren<QLabel *>())
+            if (label->text().startsWith("First miss at"))
+                text = label->text();
+        return text;
+    };
+    QVERIFY(!missText(folded).isEmpty());
+    QCOMPARE(missText(folded), missText(whole));
+
+    // Both plots span the same half hour.
+    folded.resize(1000, 480);
+    whole.resize(1000, 480);
+    QCOMPARE(folded.grab().size(), whole.grab().size());
+
+    const QString exported = m_dir.filePath("folded.csv");
+    answerSaveDialog(exported);
+    folded.exportCsvAs();
+    const QList<QByteArray> lines = fileBytes(exported).split('\n');
+    QVERIFY(lines.at(0).startsWith("# trend export "));
+    QCOMPARE(lines.at(4), QByteArray("# started 2026-12-07T09:30:00.000Z"));
+    const qsizetype foldedAt = lines.indexOf("# folded: one row a minute, min/max/mean/count");
+    const qsizetype readingsAt = lines.indexOf("# readings: one row a reading");
+    QVERIFY(foldedAt > 4);
+    QCOMPARE(lines.at(foldedAt + 1) + '\n', foldedCsvHeader());
+    QCOMPARE(lines.at(foldedAt + 2).left(25), QByteArray("2026-12-07T09:30:00.000Z,"));
+    QCOMPARE(readingsAt - foldedAt - 2, qsizetype(folded.history().folded().size()));
+    QCOMPARE(lines.at(readingsAt + 1) + '\n', csvHeader());
+    QCOMPARE(lines.size(), readingsAt + 2 + 241 + 1);
 }
 
 QTEST_MAIN(TestTrendWindow)

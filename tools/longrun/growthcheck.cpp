@@ -1,8 +1,13 @@
 // A minute of a connected window, polling with two scans in between, must not
 // make the process grow, and polling alone must leave the processor idle.
+// Then some minutes with a scan at the start of each: the heap may rise by
+// the trend's share of the readings (it keeps a day of them) and no more.
 
 #include "processusage.h"
 #include "windowharness.h"
+
+#include "rules/trendhistory.h"
+#include "window/trendwindow.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,6 +60,16 @@ constexpr qint64 PollingHeapGrowthBoundBytes = 64 * 1024;
 // but does not raise the share much.
 constexpr double PollingCpuBoundPercent = 5.0;
 
+// Minutes with a scan each (ZENTAVAL_GROWTH_MINUTES), after two warm-up minutes
+// with a scan each.
+constexpr int DefaultScanMinutes = 5;
+constexpr int WarmUpMinutes = 2;
+constexpr int MinuteMs = 60000;
+// Beyond the trend's share the heap may rise by this much a minute. A soak
+// found each scan keeping about 10 KiB before the file dialog's and the
+// diagnostic log's leftovers were bounded; that crosses it.
+constexpr qint64 GrowthBeyondTrendBoundBytesPerMinute = 4 * 1024;
+
 QByteArray measurementReply(char settling, char locked)
 {
     return QByteArray("read ") + settling + "  " + locked + "  12.5 380 45 52 9953.2" + '\0';
@@ -86,6 +101,7 @@ class TestGrowth : public QObject
 
 private slots:
     void aMinuteOfPollingAndScansDoesNotGrow();
+    void aScanEveryMinuteKeepsNoMoreThanTheTrend();
 
 private:
     bool scanInto(ConnectedWindow &connected, const QString &file);
@@ -188,5 +204,112 @@ void TestGrowth::aMinuteOfPollingAndScansDoesNotGrow()
              qPrintable(QStringLiteral("%1 % of one core").arg(cpuPercent)));
 }
 
-QTEST_MAIN(TestGrowth)
+// The heap a whole reading of the trend takes, measured on a history of its
+// own: the share of the heap the trend may take while the window polls.
+double trendBytesPerReading()
+{
+    constexpr int Readings = 20000;
+    const qint64 before = ProcessUsage::heapInUseBytes();
+    double bytes = 0;
+    {
+        TrendHistory history;
+        MeasurementRow row;
+        row.time = QDateTime::currentDateTimeUtc();
+        row.quality = QStringLiteral("12.5");
+        row.amplitude = QStringLiteral("380");
+        row.eyeHeight = QStringLiteral("0.45");
+        row.eyeWidth = QStringLiteral("0.52");
+        row.rate = QStringLiteral("9953.2");
+        for (int i = 0; i < Readings; ++i) {
+            row.time = row.time.addMSecs(500);
+            row.elapsedSeconds = i * 0.5;
+            history.add(row);
+        }
+        bytes = double(ProcessUsage::heapInUseBytes() - before) / Readings;
+    }
+    return bytes;
+}
+
+void TestGrowth::aScanEveryMinuteKeepsNoMoreThanTheTrend()
+{
+    bool set = false;
+    const int minutes = qEnvironmentVariableIntValue("ZENTAVAL_GROWTH_MINUTES", &set);
+    const int scanMinutes = set && minutes >= 2 ? minutes : DefaultScanMinutes;
+    const double bytesPerReading = trendBytesPerReading();
+    if (ProcessUsage::heapInUseBytes() < 0)
+        QSKIP("the heap in use cannot be read here");
+
+    QVERIFY(m_dir.isValid());
+    ConnectedWindow connected;
+    connected.instrument->setBaudRate(ScanBaudRate);
+    connect(connected.instrument.get(), &SimulatedInstrument::commandReceived, this,
+            [this](const QByteArray &command) {
+                if (command == "SCAN")
+                    ++m_scanCommands;
+            });
+    QVERIFY(connected.connect());
+    auto *trend = connected.window->findChild<TrendWindow *>();
+    QVERIFY(trend);
+
+    // Each sample at the start of a minute, before its scan, so that every
+    // one is taken as long after a scan as the others.
+    struct MinuteSample
+    {
+        qint64 heapBytes;
+        qint64 readings;
+    };
+    QList<MinuteSample> samples;
+    QElapsedTimer clock;
+    clock.start();
+    for (int minute = 0; minute <= WarmUpMinutes + scanMinutes; ++minute) {
+        QTest::qWait(int(std::max<qint64>(0, qint64(minute) * MinuteMs - clock.elapsed())));
+        connected.instrument->clearReceived();
+        // The first minutes warm up: the file dialog, the image reader and the
+        // pictures they load stay loaded, and the toolkit's picture cache lets
+        // go of what the first scans no longer use.
+        if (minute >= WarmUpMinutes)
+            samples.append({ProcessUsage::heapInUseBytes(), trend->history().readingCount()});
+        if (minute < WarmUpMinutes + scanMinutes)
+            QVERIFY(scanInto(connected, m_dir.filePath(QStringLiteral("minute-%1.bmp").arg(minute))));
+        QFile::remove(m_dir.filePath(QStringLiteral("minute-%1.bmp").arg(minute)));
+    }
+
+    // The rise over the minutes, fitted as a line, against the trend's share.
+    const int count = int(samples.size());
+    double meanMinute = (count - 1) / 2.0, meanHeap = 0;
+    for (const MinuteSample &sample : samples)
+        meanHeap += double(sample.heapBytes) / count;
+    double covariance = 0, variance = 0;
+    for (int minute = 0; minute < count; ++minute) {
+        covariance += (minute - meanMinute) * (double(samples.at(minute).heapBytes) - meanHeap);
+        variance += (minute - meanMinute) * (minute - meanMinute);
+    }
+    const double slope = covariance / variance;
+    const double readingsPerMinute
+        = double(samples.last().readings - samples.first().readings) / (count - 1);
+    const double trendShare = readingsPerMinute * bytesPerReading;
+    QStringList heaps;
+    for (const MinuteSample &sample : samples)
+        heaps << QString::number(sample.heapBytes / 1024);
+    qInfo("heap at each minute, KiB: %s", qPrintable(heaps.join(QStringLiteral(", "))));
+    qInfo("heap rise %.0f bytes a minute; trend: %.0f readings a minute at %.1f bytes, %.0f bytes a minute; "
+          "beyond it %.0f bytes a minute (bound %lld)",
+          slope, readingsPerMinute, bytesPerReading, trendShare, slope - trendShare,
+          GrowthBeyondTrendBoundBytesPerMinute);
+    QVERIFY(readingsPerMinute > 100);
+    QVERIFY2(slope - trendShare <= double(GrowthBeyondTrendBoundBytesPerMinute),
+             qPrintable(QStringLiteral("the heap rose %1 bytes a minute, the trend's share is %2")
+                            .arg(slope, 0, 'f', 0)
+                            .arg(trendShare, 0, 'f', 0)));
+}
+
+int main(int argc, char *argv[])
+{
+    // The minutes with a scan each outlast the toolkit's five minutes a test.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(3600 * 1000));
+    QApplication application(argc, argv);
+    TestGrowth test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "growthcheck.moc"
