@@ -357,7 +357,7 @@ void TestTrendWindow::foldedTrendShowsWhatTheWholeOneShows()
     TrendWindow folded(limits);
     folded.setFoldAfterMs(2 * 60000);
     for (TrendWindow *window : {&whole, &folded})
-        window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+        window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
     QRandomGenerator random(3);
     for (int i = 0; i < 3600; ++i) {
         const double second = i * 0.5;
@@ -368,7 +368,7 @@ void TestTrendWindow::foldedTrendShowsWhatTheWholeOneShows()
         for (TrendWindow *window : {&whole, &folded}) {
             if (i == 2000) {
                 window->instrumentLost("pulled");
-                window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0");
+                window->instrumentConnected("Model 731942K S/N 20431 FW 1.07", "/dev/ttyUSB0", "115200 8N1");
             }
             window->addReading(row);
         }
