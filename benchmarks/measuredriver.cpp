@@ -26,6 +26,7 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QHostAddress>
 #include <QComboBox>
 #include <QCommandLinkButton>
 #include <QFile>
@@ -167,6 +168,7 @@ struct Options
     bool clickPoints = false;
     bool verbose = false;
     bool onlyNamed = false;
+    quint16 listenPort = 0; // serve remote control on 127.0.0.1 at this port; 0: not
     // Probed after the ports the system enumerates, as the program probes
     // the devices named on its command line.
     QStringList devices;
@@ -176,7 +178,7 @@ struct Options
 {
     std::fprintf(stderr,
                  "usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE] "
-                 "[--only-named] [--verbose] [--click-points] DEVICE...\n");
+                 "[--only-named] [--listen PORT] [--verbose] [--click-points] DEVICE...\n");
     std::exit(2);
 }
 
@@ -203,6 +205,8 @@ int main(int argc, char *argv[])
             options.clickPoints = true;
         else if (std::strcmp(argv[i], "--only-named") == 0)
             options.onlyNamed = true;
+        else if (std::strcmp(argv[i], "--listen") == 0)
+            options.listenPort = quint16(std::atoi(value()));
         else if (argv[i][0] == '-')
             usage();
         else
@@ -226,6 +230,14 @@ int main(int argc, char *argv[])
                                                : SystemSerialPorts::Enumeration::SystemAndExtra;
     MainWindow window(std::make_unique<SystemSerialPorts>(options.devices, enumeration));
     MainWindowUi *ui = window.form();
+    if (options.listenPort != 0) {
+        window.setRemoteControlAddress(QHostAddress::LocalHost, options.listenPort);
+        QString error;
+        if (!window.startRemoteControl(&error)) {
+            std::fprintf(stderr, "zentaval-measure: cannot listen: %s\n", qPrintable(error));
+            return 6;
+        }
+    }
 
     if (options.clickPoints) {
         window.show();

@@ -76,12 +76,50 @@ def transfer(port, count):
     return size, times
 
 
+def load(port, seconds, counts):
+    """Asks FETC? as fast as the answers come, for `seconds`; the server is
+    waited for while it is not listening yet."""
+    end = time.monotonic() + seconds
+    while True:
+        try:
+            sock = connect(port)
+            break
+        except OSError:
+            if time.monotonic() > end:
+                return
+            time.sleep(0.05)
+    pending = [b""]
+    count = 0
+    try:
+        while time.monotonic() < end:
+            sock.sendall(b"FETC?\n")
+            read_line(sock, pending)
+            count += 1
+    except OSError:
+        pass  # the window's run is over
+    sock.close()
+    counts.append(count)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("port", type=int)
     parser.add_argument("--queries", type=int, default=2000)
     parser.add_argument("--transfers", type=int, default=20)
+    parser.add_argument("--load-seconds", type=float, default=0,
+                        help="only load the server: four clients ask FETC? this long")
     options = parser.parse_args()
+
+    if options.load_seconds > 0:
+        counts = []
+        threads = [threading.Thread(target=load, args=(options.port, options.load_seconds, counts))
+                   for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        print(f"load_queries={sum(counts)}")
+        return
 
     rows = []
     for clients in (1, 4):
