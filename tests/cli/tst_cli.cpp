@@ -147,40 +147,33 @@ void TestCli::commandLine_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
 
-    QStringList everyOption {"--baud",       "--line",      "--quiet",         "--help",         "--version",
-                             "--format",     "--interval",  "--count",         "--duration",     "--output",
-                             "--min-height", "--min-width", "--min-amplitude", "--require-lock", "list",
-                             "measure",      "capture"};
+    const auto usage = [](const char *name, const QStringList &arguments, const QString &said) {
+        QTest::newRow(name) << arguments << 2 << said;
+    };
+    QString everyOption = "--baud|--line|--quiet|--help|--version|--format|--interval|--count|--duration|--output|"
+                          "--min-height|--min-width|--min-amplitude|--require-lock|list|measure|capture|compare|"
+                          "--max-changed|--min-open";
     for (int status = 0; status <= 5; ++status)
-        everyOption << QString::number(status) + "  ";
-    everyOption << "compare"
-                << "--max-changed"
-                << "--min-open";
-    QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption.join('|');
+        everyOption += '|' + QString::number(status) + "  ";
+    QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption;
     QTest::newRow("version") << QStringList {"--version"} << 0 << "zentaval-cli 1.0\n";
-    QTest::newRow("no command") << QStringList {} << 2 << "name a command";
-    QTest::newRow("unknown command") << QStringList {"scan"} << 2 << "\"scan\" is no command";
-    QTest::newRow("interval under 500") << QStringList {"measure", "--interval", "499"} << 2 << "--interval";
-    QTest::newRow("option of another command") << QStringList {"list", "--count", "3"} << 2 << "--count";
-    QTest::newRow("two devices to measure")
-        << QStringList {"measure", "/dev/a", "/dev/b"} << 2 << "one device";
-    QTest::newRow("bad limit") << QStringList {"measure", "--min-height", "high"} << 2
-                               << "\"high\" is no limit";
-    QTest::newRow("bad frame") << QStringList {"list", "--line", "9Q1"} << 2 << "9Q1";
-    QTest::newRow("bad format") << QStringList {"measure", "--format", "xml"} << 2 << "csv or jsonl";
-    QTest::newRow("capture without file") << QStringList {"capture"} << 2 << "--output";
-    QTest::newRow("capture into a jpeg")
-        << QStringList {"capture", "--output", "a.jpg"} << 2 << ".bmp or .png";
-    QTest::newRow("compare with one picture") << QStringList {"compare", "a.png"} << 2 << "two pictures";
-    QTest::newRow("compare with three pictures") << QStringList {"compare", "a", "b", "c"} << 2 << "two pictures";
-    QTest::newRow("compare with a negative limit")
-        << QStringList {"compare", "--min-open", "-5", "a.png", "b.png"} << 2 << "--min-open";
-    QTest::newRow("compare with a limit that is no number")
-        << QStringList {"compare", "--max-changed", "some", "a.png", "b.png"} << 2 << "--max-changed";
-    QTest::newRow("compare into a bitmap")
-        << QStringList {"compare", "--output", "d.bmp", "a.png", "b.png"} << 2 << ".png";
-    QTest::newRow("limit of compare given to measure")
-        << QStringList {"measure", "--max-changed", "3"} << 2 << "--max-changed is no option of measure";
+    usage("no command", {}, "name a command");
+    usage("unknown command", {"scan"}, "\"scan\" is no command");
+    usage("interval under 500", {"measure", "--interval", "499"}, "--interval");
+    usage("option of another command", {"list", "--count", "3"}, "--count");
+    usage("two devices to measure", {"measure", "/dev/a", "/dev/b"}, "one device");
+    usage("bad limit", {"measure", "--min-height", "high"}, "\"high\" is no limit");
+    usage("bad frame", {"list", "--line", "9Q1"}, "9Q1");
+    usage("bad format", {"measure", "--format", "xml"}, "csv or jsonl");
+    usage("capture without file", {"capture"}, "--output");
+    usage("capture into a jpeg", {"capture", "--output", "a.jpg"}, ".bmp or .png");
+    usage("compare with one picture", {"compare", "a.png"}, "two pictures");
+    usage("compare with three pictures", {"compare", "a", "b", "c"}, "two pictures");
+    usage("compare with a negative limit", {"compare", "--min-open", "-5", "a.png", "b.png"}, "--min-open");
+    usage("compare with a limit that is no number", {"compare", "--max-changed", "x", "a", "b"}, "--max-changed");
+    usage("compare into a bitmap", {"compare", "--output", "d.bmp", "a.png", "b.png"}, ".png");
+    usage("limit of compare given to measure", {"measure", "--max-changed", "3"},
+          "--max-changed is no option of measure");
 }
 
 void TestCli::commandLine()
