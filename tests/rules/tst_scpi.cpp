@@ -8,33 +8,12 @@ class TestScpi : public QObject
     Q_OBJECT
 
 private:
-    // A parsed line in a comparable form: "COMMAND/QUANTITY[params]" or the
-    // error code, joined by " | ".
-    static QString describe(const QList<Scpi::Message> &messages)
-    {
-        QStringList parts;
-        for (const Scpi::Message &message : messages) {
-            if (message.error != Scpi::NoError) {
-                parts << QString::number(message.error);
-                continue;
-            }
-            QString text = QString::number(int(message.command)) + QLatin1Char('/')
-                + QString::number(int(message.quantity));
-            if (!message.parameters.isEmpty())
-                text += QLatin1Char('[') + QString::fromLatin1(message.parameters.join(','))
-                    + QLatin1Char(']');
-            parts << text;
-        }
-        return parts.join(QStringLiteral(" | "));
-    }
-
+    // "command/quantity[parameters]", or the error code.
     static QString unit(Scpi::Command command, Scpi::Quantity quantity = Scpi::Quantity::All,
-                        const QString &parameters = QString())
+                        const QByteArray &parameters = QByteArray())
     {
-        QString text = QString::number(int(command)) + QLatin1Char('/') + QString::number(int(quantity));
-        if (!parameters.isEmpty())
-            text += QLatin1Char('[') + parameters + QLatin1Char(']');
-        return text;
+        return QStringLiteral("%1/%2").arg(int(command)).arg(int(quantity))
+            + (parameters.isEmpty() ? QString() : '[' + QString::fromLatin1(parameters) + ']');
     }
 
 private slots:
@@ -44,91 +23,62 @@ private slots:
         using Q = Scpi::Quantity;
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("expected");
-
         const QString height = unit(C::Fetch, Q::Height);
-        QTest::newRow("long form") << QByteArray("FETCh:HEIGht?") << height;
-        QTest::newRow("short form") << QByteArray("FETC:HEIG?") << height;
-        QTest::newRow("lower case") << QByteArray("fetch:height?") << height;
-        QTest::newRow("mixed case, short") << QByteArray("fEtC:hEiG?") << height;
-        QTest::newRow("leading colon") << QByteArray(":FETC:HEIG?") << height;
-        QTest::newRow("CR before LF dropped") << QByteArray("FETC:HEIG?\r") << height;
-        QTest::newRow("surrounding blanks") << QByteArray("  FETC:HEIG?  ") << height;
-        QTest::newRow("between forms is no form") << QByteArray("FETCH:HEIGH?") << QStringLiteral("-113");
-        QTest::newRow("short form one letter short") << QByteArray("FET:HEIG?") << QStringLiteral("-113");
-        QTest::newRow("all six") << QByteArray("FETCh?") << unit(C::Fetch);
+        const QString undefined = QStringLiteral("-113");
+        QTest::newRow("long form, lower case") << QByteArray("fetch:height?") << height;
+        QTest::newRow("short form, any case") << QByteArray("fEtC:hEiG?") << height;
+        QTest::newRow("leading colon, blanks") << QByteArray("  :FETC:HEIG?\t ") << height;
+        QTest::newRow("between forms is no form") << QByteArray("FETCH:HEIGH?") << undefined;
+        QTest::newRow("short form one letter short") << QByteArray("FET:HEIG?") << undefined;
         QTest::newRow("lock") << QByteArray("fetc:lock?") << unit(C::Fetch, Q::Lock);
-        QTest::newRow("read") << QByteArray("READ?") << unit(C::Read);
         QTest::newRow("measure") << QByteArray("MEAS:AMPL?") << unit(C::Measure, Q::Amplitude);
-        QTest::newRow("common command, any case") << QByteArray("*idn?") << unit(C::Identify);
-        QTest::newRow("command is not its query") << QByteArray("*IDN") << QStringLiteral("-113");
-        QTest::newRow("query is not its command") << QByteArray("CAPT?") << QStringLiteral("-113");
-
+        QTest::newRow("command is not its query") << QByteArray("*IDN") << undefined;
+        QTest::newRow("query is not its command") << QByteArray("CAPT?") << undefined;
         // ';' joins messages; the path stays at the previous node.
-        QTest::newRow("relative after ;")
-            << QByteArray("FETC:HEIG?;WIDT?") << height + " | " + unit(C::Fetch, Q::Width);
         QTest::newRow("relative twice") << QByteArray("MEAS:RATE?;QUAL?;LOCK?")
                                         << unit(C::Measure, Q::Rate) + " | " + unit(C::Measure, Q::Quality)
                 + " | " + unit(C::Measure, Q::Lock);
-        QTest::newRow("colon goes back to the root")
-            << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
+        QTest::newRow("colon: root") << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
         QTest::newRow("without colon stays below") << QByteArray("FETC:HEIG?;READ?") << height + " | -113";
         QTest::newRow("common command keeps the path")
             << QByteArray("FETC:HEIG?;*OPC?;WIDT?")
             << height + " | " + unit(C::OperationCompleteQuery) + " | " + unit(C::Fetch, Q::Width);
-        QTest::newRow("root header sets root path")
-            << QByteArray("*CLS;FETC?;READ?")
-            << unit(C::ClearStatus) + " | " + unit(C::Fetch) + " | " + unit(C::Read);
-        QTest::newRow("error keeps the next units")
-            << QByteArray("FOO?;*IDN?") << QStringLiteral("-113 | ") + unit(C::Identify);
-
+        QTest::newRow("error, then more") << QByteArray("FOO?;*IDN?") << "-113 | " + unit(C::Identify);
         // Optional nodes.
-        QTest::newRow("capture") << QByteArray("CAPT") << unit(C::Capture);
         QTest::newRow("capture immediate") << QByteArray("CAPTure:IMMediate") << unit(C::Capture);
-        QTest::newRow("capture imm short") << QByteArray("capt:imm") << unit(C::Capture);
-        QTest::newRow("error next") << QByteArray("SYST:ERR?") << unit(C::ErrorNextQuery);
         QTest::newRow("error next long") << QByteArray("SYSTem:ERRor:NEXT?") << unit(C::ErrorNextQuery);
-        QTest::newRow("error count") << QByteArray("SYST:ERR:COUN?") << unit(C::ErrorCountQuery);
-        QTest::newRow("version") << QByteArray("SYST:VERS?") << unit(C::VersionQuery);
-        QTest::newRow("capture under capture path")
-            << QByteArray("CAPT:STAT?;PROG?")
-            << unit(C::CaptureStateQuery) + " | " + unit(C::CaptureProgressQuery);
-
         // Parameters.
-        QTest::newRow("ese with value") << QByteArray("*ESE 32") << unit(C::EventEnable, Q::All, "32");
-        QTest::newRow("ese missing value") << QByteArray("*ESE") << QStringLiteral("-109");
         QTest::newRow("ese two values") << QByteArray("*ESE 1,2") << QStringLiteral("-108");
         QTest::newRow("ese empty value") << QByteArray("*ESE ,") << QStringLiteral("-108");
-        QTest::newRow("parameter not allowed") << QByteArray("*IDN? 1") << QStringLiteral("-108");
-        QTest::newRow("fetch with parameter") << QByteArray("FETC:HEIG? MAX") << QStringLiteral("-108");
-        QTest::newRow("data, no format") << QByteArray("CAPT:DATA?") << unit(C::CaptureDataQuery);
         QTest::newRow("data, png") << QByteArray("capt:data? png")
                                    << unit(C::CaptureDataQuery, Q::All, "png");
         QTest::newRow("quoted ; stays in parameter")
             << QByteArray("CAPT:DATA? \"a;b\";*TST?")
             << unit(C::CaptureDataQuery, Q::All, "\"a;b\"") + " | " + unit(C::SelfTestQuery);
-        QTest::newRow("tab separates parameter")
-            << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
-
+        QTest::newRow("tab") << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
         // Nothing to execute.
         QTest::newRow("empty line") << QByteArray("") << QString();
         QTest::newRow("CR alone") << QByteArray("\r") << QString();
         QTest::newRow("empty units") << QByteArray(";;*TST?;") << unit(C::SelfTestQuery);
-
         // Garbage.
-        QTest::newRow("double colon") << QByteArray("FETC::HEIG?") << QStringLiteral("-113");
-        QTest::newRow("trailing colon") << QByteArray("FETC:") << QStringLiteral("-113");
-        QTest::newRow("question mark inside") << QByteArray("FETC?:HEIG?") << QStringLiteral("-113");
-        QTest::newRow("lone colon") << QByteArray(":") << QStringLiteral("-113");
+        QTest::newRow("double colon") << QByteArray("FETC::HEIG?") << undefined;
+        QTest::newRow("question mark inside") << QByteArray("FETC?:HEIG?") << undefined;
         QTest::newRow("binary") << QByteArray("\x01\xff\xfe\x80;\x7f", 6) << QStringLiteral("-113 | -113");
-        QTest::newRow("NUL inside header") << QByteArray("*ID\0N?", 6) << QStringLiteral("-113");
+        QTest::newRow("NUL inside header") << QByteArray("*ID\0N?", 6) << undefined;
     }
     void parsesLines()
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, expected);
-        QCOMPARE(describe(Scpi::parseLine(line)), expected);
+        QStringList parts;
+        for (const Scpi::Message &message : Scpi::parseLine(line))
+            parts << (message.error != Scpi::NoError
+                          ? QString::number(message.error)
+                          : unit(message.command, message.quantity, message.parameters.join(',')));
+        QCOMPARE(parts.join(QStringLiteral(" | ")), expected);
     }
 
+    // Numbers use '.' whatever the locale.
     void writesNumbers_data()
     {
         QTest::addColumn<double>("value");
@@ -144,16 +94,10 @@ private slots:
     {
         QFETCH(double, value);
         QFETCH(QByteArray, expected);
-        QCOMPARE(Scpi::number(value), expected);
-    }
-
-    void numbersIgnoreTheLocale()
-    {
-        const QLocale before;
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        const QByteArray text = Scpi::number(0.45);
-        QLocale::setDefault(before);
-        QCOMPARE(text, QByteArray("0.45"));
+        const QByteArray text = Scpi::number(value);
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(text, expected);
     }
 
     void writesBlocks_data()
@@ -170,79 +114,57 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, header);
-        const QByteArray block = Scpi::definiteLengthBlock(bytes);
-        QCOMPARE(block.left(header.size()), header);
-        QCOMPARE(block.mid(header.size()), bytes);
+        QCOMPARE(Scpi::definiteLengthBlock(bytes), header + bytes);
     }
 
+    // *IDN?'s serial and firmware after "Quorvane,731942K,": printable words
+    // without ',' or ';', "0" for one missing.
     void identifies_data()
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("S/N and FW") << QByteArray("\x02Model 731942K S/N 20431 FW 1.07\n")
-                                    << QByteArray("Quorvane,731942K,20431,1.07");
-        QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n")
-                            << QByteArray("Quorvane,731942K,77,2.0");
-        QTest::newRow("lower-case labels")
-            << QByteArray("731942K s/n A1 fw 3") << QByteArray("Quorvane,731942K,A1,3");
-        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n")
-                                   << QByteArray("Quorvane,731942K,0,1.07");
-        QTest::newRow("nothing") << QByteArray() << QByteArray("Quorvane,731942K,0,0");
-        QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("Quorvane,731942K,0,0");
-        QTest::newRow("commas and semicolons cut words")
-            << QByteArray("731942K S/N 12,34;5 FW 1;rm") << QByteArray("Quorvane,731942K,12,1");
-        QTest::newRow("control bytes cut words")
-            << QByteArray("731942K S/N 12\x1b[2J FW 1\x07x") << QByteArray("Quorvane,731942K,12,1");
-        QTest::newRow("high bytes cut words")
-            << QByteArray("731942K S/N ab\xff\xfe FW \xe9x") << QByteArray("Quorvane,731942K,ab,x");
+        QTest::newRow("S/N, FW") << QByteArray("\x02Model 731942K S/N 20431 FW 1.07\n")
+                                 << QByteArray("20431,1.07");
+        QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n") << QByteArray("77,2.0");
+        QTest::newRow("lower-case labels") << QByteArray("731942K s/n A1 fw 3") << QByteArray("A1,3");
+        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n") << QByteArray("0,1.07");
+        QTest::newRow("nothing") << QByteArray() << QByteArray("0,0");
+        QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("0,0");
+        QTest::newRow(",;") << QByteArray("731942K S/N 12,34;5 FW 1;rm") << QByteArray("12,1");
+        QTest::newRow("control bytes") << QByteArray("731942K S/N 12\x1b[2J FW 1\x07x") << QByteArray("12,1");
+        QTest::newRow("high bytes") << QByteArray("731942K S/N ab\xff\xfe FW \xe9x") << QByteArray("ab,x");
     }
     void identifies()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, expected);
-        const QByteArray identity = Scpi::identity(answer);
-        QCOMPARE(identity, expected);
-        for (char c : identity)
-            QVERIFY2(c > 32 && c < 127 && c != ';', identity.constData());
+        QCOMPARE(Scpi::identity(answer), "Quorvane,731942K," + expected);
     }
 
     // Each connection's queue: oldest first, at most 16, the last entry
     // standing for every one lost.
     void queuesErrors_data()
     {
-        QTest::addColumn<QList<int>>("queued");
-        QTest::addColumn<QList<QByteArray>>("taken");
-        QTest::newRow("empty") << QList<int>() << QList<QByteArray> {"0,\"No error\""};
-        QTest::newRow("oldest first")
-            << QList<int> {-113, -241}
-            << QList<QByteArray> {"-113,\"Undefined header\"", "-241,\"Hardware missing\"", "0,\"No error\""};
-        QList<int> sixteen(16, -230);
-        QList<QByteArray> sixteenTaken(16, "-230,\"Data stale\"");
-        sixteenTaken << "0,\"No error\"";
-        QTest::newRow("sixteen fit") << sixteen << sixteenTaken;
-        QList<int> seventeen(17, -230);
-        QList<QByteArray> overflowTaken(15, "-230,\"Data stale\"");
-        overflowTaken << "-350,\"Queue overflow\""
-                      << "0,\"No error\"";
-        QTest::newRow("overflow replaces the last") << seventeen << overflowTaken;
-        QList<int> many(40, -109);
-        many.prepend(-363);
-        QList<QByteArray> manyTaken {"-363,\"Input buffer overrun\""};
-        manyTaken += QList<QByteArray>(14, "-109,\"Missing parameter\"");
-        manyTaken << "-350,\"Queue overflow\""
-                  << "0,\"No error\"";
-        QTest::newRow("oldest kept in overflow") << many << manyTaken;
+        QTest::addColumn<int>("more");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("sixteen fit") << 15 << 15;
+        QTest::newRow("overflow replaces the last") << 40 << 14;
     }
     void queuesErrors()
     {
-        QFETCH(QList<int>, queued);
-        QFETCH(QList<QByteArray>, taken);
+        QFETCH(int, more);
+        QFETCH(int, kept);
         Scpi::Status status;
-        for (int code : queued)
-            status.queueError(code);
-        QCOMPARE(status.errorCount(), int(taken.size() - 1));
-        for (const QByteArray &expected : taken)
-            QCOMPARE(status.takeError(), expected);
+        status.queueError(Scpi::InputBufferOverrun);
+        for (int i = 0; i < more; ++i)
+            status.queueError(Scpi::MissingParameter);
+        QCOMPARE(status.errorCount(), 16);
+        QCOMPARE(status.takeError(), QByteArray("-363,\"Input buffer overrun\""));
+        for (int i = 0; i < kept; ++i)
+            QCOMPARE(status.takeError(), QByteArray("-109,\"Missing parameter\""));
+        if (kept < more)
+            QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
+        QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
         QCOMPARE(status.errorCount(), 0);
     }
 
@@ -252,8 +174,6 @@ private slots:
         QTest::addColumn<int>("enable");
         QTest::addColumn<int>("eventStatus");
         QTest::addColumn<int>("statusByte");
-        QTest::newRow("nothing") << QList<int>() << 255 << 0 << 0;
-        QTest::newRow("command error") << QList<int> {-113} << 0 << 0x20 << 0x44;
         QTest::newRow("command error enabled") << QList<int> {-113} << 0x20 << 0x20 << 0x64;
         QTest::newRow("execution error") << QList<int> {-241} << 0x10 << 0x10 << 0x64;
         QTest::newRow("device error") << QList<int> {-363} << 0x20 << 0x08 << 0x44;

@@ -9,35 +9,69 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <csignal>
 
 using namespace WindowHarness;
 
-// Remote control from the window: --listen, the menu entry, and a remote
-// capture shown as the Scan button's.
+// Remote control as users run it: --listen, the window's menu entry and a
+// remote capture shown as the Scan button's; zentaval-cli serve, the built
+// program without a display, over simulated instruments.
 class TestRemoteControl : public QObject
 {
     Q_OBJECT
 
 private:
-    // A port nothing listens on now.
-    static quint16 freePort()
+    // Consecutive ports nothing listens on now.
+    static quint16 freePorts(int count = 1)
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
+        for (quint16 first = 20000 + quint16(QCoreApplication::applicationPid() % 20000);; first += 7) {
+            bool allFree = true;
+            for (int i = 0; i < count && allFree; ++i) {
+                QTcpServer probe;
+                allFree = probe.listen(QHostAddress::LocalHost, quint16(first + i));
+            }
+            if (allFree)
+                return first;
+        }
     }
 
-    static QByteArray ask(QTcpSocket &socket, const QByteArray &line, int timeoutMs = 3000)
+    // The built program; zentaval-cli without a display.
+    static std::unique_ptr<QProcess> run(const QStringList &arguments)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            if (arguments.first() == "zentaval-cli")
+                environment.remove(name);
+        }
+        process->setProcessEnvironment(environment);
+        process->start(QCoreApplication::applicationDirPath() + '/' + arguments.first(), arguments.mid(1));
+        return process;
+    }
+
+    // The answer to `line`: a line, or `size` bytes ending one.
+    static QByteArray ask(QTcpSocket &socket, const QByteArray &line, qsizetype size = 0,
+                          int timeoutMs = 5000)
     {
         socket.write(line + '\n');
         QByteArray received;
         (void)QTest::qWaitFor(
-            [&] {
-                received += socket.readAll();
-                return received.contains('\n');
-            },
+            [&] { return (received += socket.readAll()).endsWith('\n') && received.size() >= size; },
             timeoutMs);
         return received;
+    }
+    static QByteArray ask(quint16 port, const QByteArray &line, qsizetype size = 0, int timeoutMs = 5000)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(2000) ? ask(socket, line, size, timeoutMs) : "<not connected>";
+    }
+
+    static bool waitFor(QProcess &process, QByteArray &err, const QByteArray &text)
+    {
+        return QTest::qWaitFor([&] { return (err += process.readAllStandardError()).contains(text); }, 8000);
     }
 
     static QAction *entry(MainWindow &window)
@@ -56,68 +90,78 @@ private:
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
+    // --listen's value as the window reads it, with the function serve uses
+    // too: where it serves, " beyond" when clients beyond this machine reach
+    // it, "refused" with a reason, "none" when not given.
     void readsListen_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<int>("port");
-        QTest::newRow("not given") << QStringList() << true << QString() << 0;
-        QTest::newRow("port alone is this machine")
-            << QStringList {"--listen", "5025"} << true << "127.0.0.1" << 5025;
-        QTest::newRow("address and port")
-            << QStringList {"--listen", "0.0.0.0:6000"} << true << "0.0.0.0" << 6000;
-        QTest::newRow("IPv6") << QStringList {"--listen=[::1]:5025"} << true << "::1" << 5025;
-        QTest::newRow("localhost") << QStringList {"--listen", "localhost:5025"} << true << "127.0.0.1"
-                                   << 5025;
-        QTest::newRow("no port") << QStringList {"--listen", "127.0.0.1:"} << false << QString() << 0;
-        QTest::newRow("port too large") << QStringList {"--listen", "70000"} << false << QString() << 0;
-        QTest::newRow("not a number") << QStringList {"--listen", "http"} << false << QString() << 0;
-        QTest::newRow("host name") << QStringList {"--listen", "lab.example:5025"} << false << QString() << 0;
-        QTest::newRow("missing value") << QStringList {"--listen"} << false << QString() << 0;
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char *name, const QString &value, const QString &expected) {
+            QTest::newRow(name) << QStringList {"--listen", value} << expected;
+        };
+        QTest::newRow("not given") << QStringList() << "none";
+        QTest::newRow("missing value") << QStringList {"--listen"} << "refused";
+        QTest::newRow("with =") << QStringList {"--listen=[::1]:5025"} << "[::1]:5025";
+        row("port alone", "5025", "127.0.0.1:5025");
+        row("other loopback", "127.0.0.2:6000", "127.0.0.2:6000");
+        row("localhost", "localhost:5025", "127.0.0.1:5025");
+        row("every interface", "0.0.0.0:5025", "0.0.0.0:5025 beyond");
+        row("one interface", "192.0.2.7:5025", "192.0.2.7:5025 beyond");
+        row("IPv6 any", "[::]:5025", "[::]:5025 beyond");
+        row("port 0: any free", "127.0.0.1:0", "127.0.0.1:0");
+        row("no port", "127.0.0.1:", "refused");
+        row("port too large", "65536", "refused");
+        row("negative port", "-1", "refused");
+        row("plus sign", "+5025", "refused");
+        row("host name", "lab.example:5025", "refused");
+        row("bad address", "300.1.1.1:5025", "refused");
     }
     void readsListen()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(bool, valid);
-        QFETCH(QString, address);
-        QFETCH(int, port);
+        QFETCH(QString, expected);
         QCommandLineParser parser;
         QString error;
-        const auto commandLine = parseCommandLine(parser, QStringList {"zentaval"} + arguments, &error);
-        QCOMPARE(commandLine.has_value(), valid);
-        if (!valid) {
-            QVERIFY(!error.isEmpty());
-            return;
-        }
-        QCOMPARE(commandLine->listen, !address.isEmpty());
-        if (!address.isEmpty()) {
-            QCOMPARE(commandLine->listenAddress.toString(), address);
-            QCOMPARE(int(commandLine->listenPort), port);
-        }
+        const auto line = parseCommandLine(parser, QStringList {"zentaval"} + arguments, &error);
+        QCOMPARE(error.isEmpty(), line.has_value());
+        QString shown = !line ? "refused"
+            : !line->listen   ? "none"
+                              : listenAddressText(line->listenAddress, line->listenPort);
+        if (line && line->listen && reachesBeyondThisMachine(line->listenAddress))
+            shown += " beyond";
+        QCOMPARE(shown, expected);
     }
 
-    // The program itself: a bad value exits 2, an address in use 6 with the
-    // address and the reason.
-    void programExitStatus()
+    // A bad value is a usage error (2), an address in use (TAKEN) ends
+    // either program with 6, the address and the reason.
+    void exitStatus_data()
     {
-        const QString program = QCoreApplication::applicationDirPath() + "/zentaval";
-        if (!QFile::exists(program))
-            QSKIP("zentaval is not built beside the test");
-        QProcess bad;
-        bad.start(program, {"--listen", "nonsense"});
-        QVERIFY(bad.waitForFinished(10000));
-        QCOMPARE(bad.exitCode(), 2);
-        QVERIFY(bad.readAllStandardError().contains("--listen"));
-
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        const QStringList window {"zentaval", "--listen"};
+        const QStringList serve {"zentaval-cli", "serve", "--listen"};
+        QTest::newRow("window: bad value") << window + QStringList {"nonsense"} << 2 << "--listen";
+        QTest::newRow("window: in use") << window + QStringList {"TAKEN"} << 6 << "127.0.0.1:TAKEN";
+        QTest::newRow("serve: bad address") << serve + QStringList {"999.1.1.1:5025"} << 2 << "--listen";
+        QTest::newRow("serve: bad port") << serve + QStringList {"127.0.0.1:port"} << 2 << "--listen";
+        QTest::newRow("serve: --count") << serve + QStringList {"5025", "--count", "3"} << 2 << "--count";
+        QTest::newRow("serve: in use") << serve + QStringList {"TAKEN", "none"} << 6 << "127.0.0.1:TAKEN";
+    }
+    void exitStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-        QProcess inUse;
-        inUse.start(program, {"--listen", QString::number(taken.serverPort())});
-        QVERIFY(inUse.waitForFinished(10000));
-        QCOMPARE(inUse.exitCode(), 6);
-        const QByteArray error = inUse.readAllStandardError();
-        QVERIFY2(error.contains("127.0.0.1:" + QByteArray::number(taken.serverPort())), error.constData());
+        const QString port = QString::number(taken.serverPort());
+        auto process = run(arguments.replaceInStrings("TAKEN", port));
+        QVERIFY(process->waitForFinished(10000));
+        QCOMPARE(process->exitCode(), status);
+        const QByteArray err = process->readAllStandardError();
+        QVERIFY2(err.contains(said.replace("TAKEN", port).toUtf8()), err.constData());
     }
 
     // The entry starts and stops serving and says where and to how many.
@@ -125,16 +169,14 @@ private slots:
     {
         auto window = makeWindow({});
         window->show();
-        const quint16 port = freePort();
+        const quint16 port = freePorts();
         window->setRemoteControlAddress(QHostAddress::LocalHost, port);
         QAction *remote = entry(*window);
         QVERIFY(remote);
         QCOMPARE(remote->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
-        QVERIFY(remote->isCheckable());
         QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
 
         remote->trigger();
-        QVERIFY(window->remoteControl());
         QVERIFY(remote->isChecked());
         const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
         QCOMPARE(remote->text(), QStringLiteral("Remote Control (%1, 0 clients)").arg(address));
@@ -147,7 +189,6 @@ private slots:
         QCOMPARE(ask(client, "FETC:HEIG?;:SYST:ERR?"), QByteArray("9.91E37;-241,\"Hardware missing\"\n"));
 
         remote->trigger();
-        QVERIFY(!window->remoteControl());
         QVERIFY(!remote->isChecked());
         QCOMPARE(remote->text(), QStringLiteral("Remote Control"));
         QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
@@ -191,7 +232,7 @@ private slots:
         auto window = makeWindow({instrument.devicePath()});
         window->show();
         QVERIFY(connectTo(*window));
-        window->setRemoteControlAddress(QHostAddress::LocalHost, freePort());
+        window->setRemoteControlAddress(QHostAddress::LocalHost, freePorts());
         QVERIFY(window->startRemoteControl());
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, window->remoteControlPort());
@@ -206,11 +247,64 @@ private slots:
         QCOMPARE(QFileInfo(window->session()->captureFileName()).absolutePath(),
                  QFileInfo(proposed).absolutePath());
         QVERIFY(QFileInfo(window->session()->captureFileName()).fileName().startsWith("Zentaval-"));
-        QCOMPARE(ask(client, "*OPC?;CAPT:STAT?", 20000), QByteArray("1;COMPLETE\n"));
+        QCOMPARE(ask(client, "*OPC?;CAPT:STAT?", 0, 20000), QByteArray("1;COMPLETE\n"));
         QVERIFY(window->session()->scan() == InstrumentSession::Scan::Idle);
         QCOMPARE(fileBytes(window->session()->captureFileName()), instrument.lastCapture());
         QVERIFY(showsBitmap(*window, instrument.lastCapture()));
         QFile::remove(window->session()->captureFileName());
+    }
+
+    // Each device on its own port, one after the other; a device not there
+    // yet is served with errors; a capture at the tool's pace is kept in
+    // memory and sent as a block; SIGTERM ends it with 0.
+    void serveServesEachDeviceOnItsPort()
+    {
+        SimulatedInstrument first;
+        SimulatedInstrument second;
+        first.setBaudRate(4000000);
+        second.setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(555));
+        const quint16 port = freePorts(3);
+        const QStringList devices {first.devicePath(), second.devicePath()};
+        auto process
+            = run(QStringList {"zentaval-cli", "serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}
+                  + devices + QStringList {"/dev/zentaval-not-yet"});
+        QByteArray err;
+        QVERIFY2(waitFor(*process, err, "S/N 555"), err.constData());
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(
+                err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(devices[i]).arg(port + i).toUtf8()),
+                err.constData());
+        QCOMPARE(ask(port, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
+        QCOMPARE(ask(port + 1, "*IDN?"), QByteArray("Quorvane,731942K,555,1.07\n"));
+        QCOMPARE(ask(port + 2, "MEAS:HEIG?;:SYST:ERR?"), QByteArray("9.91E37;-241,\"Hardware missing\"\n"));
+        // READ? waits for the next reading and answers it.
+        QVERIFY(ask(port, "READ?").startsWith("0."));
+        const QByteArray captured = ask(port, "CAPT;*OPC?;:CAPT:DATA?", 10 + 182650 + 1, 15000);
+        QCOMPARE(captured, "1;#6182650" + first.lastCapture() + '\n');
+
+        ::kill(pid_t(process->processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, 5000));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 0);
+    }
+
+    // A named device that appears later is served from then on.
+    void serveWaitsForTheDevice()
+    {
+        SimulatedInstrument instrument;
+        QTemporaryDir folder;
+        const QString link = folder.filePath("ttyZentaval");
+        const quint16 port = freePorts(1);
+        auto process = run({"zentaval-cli", "serve", "--listen", QString::number(port), link});
+        QByteArray err;
+        QVERIFY2(waitFor(*process, err, "on 127.0.0.1:" + QByteArray::number(port)), err.constData());
+        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"),
+                 QByteArray("Quorvane,731942K,0,0;-241,\"Hardware missing\"\n"));
+        QVERIFY(QFile::link(instrument.devicePath(), link));
+        QVERIFY2(waitFor(*process, err, "serving"), err.constData());
+        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
+        process->kill();
+        process->waitForFinished();
     }
 };
 
