@@ -51,35 +51,6 @@ QImage closingEye(const QImage &eye)
     return closing;
 }
 
-// Opens the context menu as a right click on `widget` does; the menu shown, or null.
-QMenu *rightClick(QWidget *widget)
-{
-    const QPoint point(widget->width() / 2, widget->height() / 2);
-    QContextMenuEvent event(QContextMenuEvent::Mouse, point, widget->mapToGlobal(point));
-    QApplication::sendEvent(widget, &event);
-    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
-}
-
-// Answers the next message box with OK and keeps its text.
-void answerMessageBox(QString *text, int triesLeft = 60)
-{
-    QTimer::singleShot(50, [text, triesLeft] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box && triesLeft > 0)
-            return answerMessageBox(text, triesLeft - 1);
-        if (box) {
-            *text = box->text();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-}
-
-void saveScreenshot(const QImage &picture, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
-    QVERIFY(folder.isEmpty() || (QDir().mkpath(folder) && picture.save(QDir(folder).filePath(name))));
-}
-
 QColor colourAt(const QImage &picture, int x, int y)
 {
     return picture.pixelColor(x, y).toRgb();
@@ -361,8 +332,8 @@ void TestCompare::compareFollowsAScan()
     QVERIFY2(details.startsWith("shown at ") && details.contains("Device: " + m_instrument->devicePath())
                  && details.contains("eye_height_ui: "),
              qPrintable(details));
-    saveScreenshot(m_window->grab().toImage(), "outline.png");
-    saveScreenshot(window->grab().toImage(), "compare.png");
+    QVERIFY(saveScreenshot(m_window->grab().toImage(), "outline.png"));
+    QVERIFY(saveScreenshot(window->grab().toImage(), "compare.png"));
 
     // Save Picture As...: the picture with its instrument, device, time and
     // the last reading the window showed before it, in the log's columns.

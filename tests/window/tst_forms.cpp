@@ -7,12 +7,6 @@
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 
-static void saveScreenshot(QWidget *widget, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
-    QVERIFY(folder.isEmpty() || (QDir().mkpath(folder) && widget->grab().save(QDir(folder).filePath(name))));
-}
-
 // The window's form and the about dialog, drawn with the fonts' substitutes.
 class TestForms : public QObject
 {
@@ -24,7 +18,7 @@ private slots:
         m_window = WindowHarness::makeWindow({});
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        saveScreenshot(m_window.get(), "main-window.png");
+        QVERIFY(WindowHarness::saveScreenshot(m_window->grab().toImage(), "main-window.png"));
     }
 
     // The widget drawn and clicked where it overlaps another (group box, Logo, bar, lamp, label).
@@ -95,7 +89,7 @@ private slots:
         AboutBx dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        saveScreenshot(&dialog, "about-dialog.png");
+        QVERIFY(WindowHarness::saveScreenshot(dialog.grab().toImage(), "about-dialog.png"));
         const auto *product = dialog.findChild<QLabel *>("label");
         const auto *notice = dialog.findChild<QLabel *>("label_2");
         auto *licence = dialog.findChild<QTextEdit *>("LicenseTB");

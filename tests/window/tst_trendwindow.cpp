@@ -31,34 +31,6 @@ MeasurementRow reading(double second, double height, double width = 0.52, double
     return row;
 }
 
-// Opens the context menu as a right click on `widget` does; the menu shown, or null.
-QMenu *rightClick(QWidget *widget)
-{
-    const QPoint point(widget->width() / 2, widget->height() / 2);
-    QContextMenuEvent event(QContextMenuEvent::Mouse, point, widget->mapToGlobal(point));
-    QApplication::sendEvent(widget, &event);
-    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
-}
-
-// Answers the next message box with OK and keeps its text.
-void answerMessageBox(QString *text, int triesLeft = 60)
-{
-    QTimer::singleShot(50, [text, triesLeft] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->button(QMessageBox::Ok)->click();
-        } else if (triesLeft > 0) {
-            answerMessageBox(text, triesLeft - 1);
-        }
-    });
-}
-
-void saveScreenshot(const QImage &picture, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
-    QVERIFY(folder.isEmpty() || (QDir().mkpath(folder) && picture.save(QDir(folder).filePath(name))));
-}
-
 } // namespace
 
 class TestTrendWindow : public QObject
@@ -159,7 +131,7 @@ void TestTrendWindow::menuOpensOnRightClickButNotOnThePortList()
     const QPoint at = m_window->mapFromGlobal(menu->pos());
     QImage picture = m_window->grab().toImage();
     QPainter(&picture).drawPixmap(at, menu->grab());
-    saveScreenshot(picture, "menu.png");
+    QVERIFY(saveScreenshot(picture, "menu.png"));
     menu->hide();
 }
 
@@ -307,7 +279,7 @@ void TestTrendWindow::limitsLatchResetAndExport()
                             380 + 8 * std::sin(second / 900) + 4 * random.generateDouble()));
     }
     window->resize(1000, 480);
-    saveScreenshot(window->grab().toImage(), "trend-window.png");
+    QVERIFY(saveScreenshot(window->grab().toImage(), "trend-window.png"));
 
     QTest::mouseClick(window->findChild<QPushButton *>("resetButton"), Qt::LeftButton);
     QCOMPARE(indicator->text(), QString("PASS"));

@@ -11,9 +11,12 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -97,6 +100,36 @@ inline void answerSaveDialog(const QString &fileName, int triesLeft = 30)
                 box->button(QMessageBox::Yes)->click();
         });
     });
+}
+
+// Opens the context menu as a right click on `widget` does; the menu shown, or null.
+inline QMenu *rightClick(QWidget *widget)
+{
+    const QPoint point(widget->width() / 2, widget->height() / 2);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, widget->mapToGlobal(point));
+    QApplication::sendEvent(widget, &event);
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+// Answers the next message box with OK and keeps its text.
+inline void answerMessageBox(QString *text, int triesLeft = 60)
+{
+    QTimer::singleShot(50, [text, triesLeft] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (triesLeft > 0) {
+            answerMessageBox(text, triesLeft - 1);
+        }
+    });
+}
+
+// Keeps a picture among the test run's artefacts (ZENTAVAL_TEST_ARTEFACTS),
+// where README's screenshots come from; true when there is nowhere to keep it.
+inline bool saveScreenshot(const QImage &picture, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("ZENTAVAL_TEST_ARTEFACTS");
+    return folder.isEmpty() || (QDir().mkpath(folder) && picture.save(QDir(folder).filePath(name)));
 }
 
 // Presses Scan and answers the dialog.
