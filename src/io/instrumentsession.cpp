@@ -359,11 +359,6 @@ void InstrumentSession::startReadings(int intervalMs, qint64 untilMs)
         sendRead();
 }
 
-bool InstrumentSession::readDue() const
-{
-    return m_nextReadMs <= readingsClockMs();
-}
-
 void InstrumentSession::sendRead()
 {
     if (!m_sinceFirstRead.isValid())
@@ -423,7 +418,7 @@ void InstrumentSession::receiveMeas()
         }
         if (!m_reading || m_link != Link::Polling || m_scanState != Scan::Idle)
             return;
-        if (readDue())
+        if (m_nextReadMs <= readingsClockMs())
             sendRead();
         else
             armPass(int(m_nextReadMs - readingsClockMs()));

@@ -180,7 +180,6 @@ private:
     void startPolling();
     void armPass(int delay);
     void sendRead();
-    bool readDue() const;
     void monitoringPass(const QByteArray &buffer, qint64 available);
     void readBeforeScan();
     void startScan();

@@ -14,7 +14,6 @@
 #include "window/savedialog.h"
 #include "window/trendwindow.h"
 
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTextCursor>

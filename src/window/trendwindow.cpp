@@ -5,7 +5,6 @@
 #include "window/savedialog.h"
 #include "window/trendplot.h"
 
-#include <QFileDialog>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
