@@ -453,6 +453,10 @@ void InstrumentSession::monitoringPass(const QByteArray &buffer, qint64 availabl
     const MeasurementRow row = measurementRow(*reading, QDateTime::currentDateTimeUtc(),
                                               readingsClockMs() / 1000.0, m_limits);
     m_lastReading = row;
+    m_lastReadingTime = row.time;
+    ++m_counts.readings;
+    if (!row.pass)
+        ++m_counts.limitMisses;
     emit readingAccepted(*reading, row);
 }
 
@@ -573,6 +577,12 @@ void InstrumentSession::leaveCapturing()
     const Capture::ScanOutcome outcome = scanOutcome();
     if (m_captureError.isEmpty() && !outcome.complete)
         emit diagnostic(QStringLiteral(" Capture incomplete: %1 bytes").arg(outcome.received));
+    if (!m_captureError.isEmpty() || outcome.received == 0) {
+        ++m_counts.scansFailed;
+    } else {
+        ++(outcome.complete ? m_counts.scansComplete : m_counts.scansIncomplete);
+        m_lastCaptureTime = QDateTime::currentDateTimeUtc();
+    }
     emit scanEnded(outcome, m_captureError);
 }
 
@@ -677,6 +687,7 @@ void InstrumentSession::instrumentLost(const QString &reason)
     m_link = Link::None;
     m_replyAwaited = false;
     m_lastReading.reset();
+    ++m_counts.connectionLosses;
     emit diagnostic(QStringLiteral(" Lost: ") + reason);
     emit lost(reason);
     // The capture already holds every piece that arrived.

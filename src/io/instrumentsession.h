@@ -132,6 +132,22 @@ public:
     // Why the scan under way, or the last one, could not be saved.
     QString captureError() const { return m_captureError; }
 
+    // What the lab's monitoring counts and dates, since the session began.
+    struct Counts
+    {
+        quint64 readings = 0;         // readings accepted
+        quint64 limitMisses = 0;      // of them, those that missed a limit
+        quint64 scansComplete = 0;    // scans whose capture came whole
+        quint64 scansIncomplete = 0;  // scans that kept part of a capture
+        quint64 scansFailed = 0;      // scans that kept nothing, or could not save it
+        quint64 connectionLosses = 0; // the connected instrument went away
+    };
+    Counts counts() const { return m_counts; }
+    // The last accepted reading's time, kept after a loss; null before.
+    QDateTime lastReadingTime() const { return m_lastReadingTime; }
+    // When the last scan that kept capture bytes ended (UTC); null before.
+    QDateTime lastCaptureTime() const { return m_lastCaptureTime; }
+
 signals:
     // A line for the diagnostic log (port names, probes, losses, captures).
     void diagnostic(const QString &line);
@@ -239,4 +255,9 @@ private:
     QString m_captureError;
     QByteArray m_beforeBitmap;  // the tool's bytes before the bitmap's "BM" came
     QTimer m_captureSilence;    // the tool's end of a capture that stopped or never began
+
+    // What the lab's monitoring counts and dates.
+    Counts m_counts;
+    QDateTime m_lastReadingTime;
+    QDateTime m_lastCaptureTime;
 };

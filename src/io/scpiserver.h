@@ -1,5 +1,7 @@
 #pragma once
 
+#include "io/listenaddress.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -73,11 +75,3 @@ private:
     QList<ScpiConnection *> m_connections;
     bool m_scanEnded = false;
 };
-
-// "[ADDRESS:]PORT" as given to --listen: the address defaults to
-// 127.0.0.1; "[::1]:5025" for IPv6. False, with the reason, for a bad value.
-bool parseListenAddress(const QString &text, QHostAddress *address, quint16 *port, QString *error);
-// "127.0.0.1:5025", "[::1]:5025".
-QString listenAddressText(const QHostAddress &address, quint16 port);
-// True when clients beyond this machine can reach the address.
-bool reachesBeyondThisMachine(const QHostAddress &address);
