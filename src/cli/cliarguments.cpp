@@ -20,6 +20,8 @@ const QString OutputOption = QStringLiteral("output");
 const QString MaxChangedOption = QStringLiteral("max-changed");
 const QString MinOpenOption = QStringLiteral("min-open");
 const QString ListenOption = QStringLiteral("listen");
+const QString HttpOption = QStringLiteral("http");
+const QString HttpTokenFileOption = QStringLiteral("http-token-file");
 
 // The longest interval and run: a day.
 constexpr qint64 LongestMs = 24LL * 3600 * 1000;
@@ -48,12 +50,16 @@ Commands:
           share of pixels whose occupancy changed in %. --output writes the
           difference: red where only CURRENT has traces, blue where only
           REFERENCE has, grey where both have.
-  serve   [--listen [ADDRESS:]PORT] [DEVICE...]
+  serve   [--listen [ADDRESS:]PORT] [--http [ADDRESS:]PORT
+          [--http-token-file FILE]] [limits] [DEVICE...]
           Serves the instrument to SCPI clients (TCPIP::host::PORT::SOCKET)
           until SIGTERM or Ctrl+C; ADDRESS defaults to 127.0.0.1 and PORT to
           5025. Several devices are served on PORT, PORT+1, ... A named device
           is waited for; clients get errors meanwhile. SCPI has no
           authentication: serve beyond this machine only on a trusted network.
+          --http serves every device, read-only, on one HTTP endpoint (PORT
+          10731 by default): Prometheus metrics at /metrics, a live page at /,
+          /reading.json, /trend.json and /eye.png.
 
 Without DEVICE the system's serial ports are probed and the first instrument
 that answers is used. Ports keep the line settings the system holds for them
@@ -119,8 +125,17 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("PCT")},
         {ListenOption, QStringLiteral("serve: the address and port to serve on (default 127.0.0.1:5025)."),
          QStringLiteral("[ADDRESS:]PORT")},
+        {HttpOption,
+         QStringLiteral("serve: also serve every device read-only over HTTP (Prometheus /metrics, the live "
+                        "page at /) on this address and port (port %1 by default, on 127.0.0.1).")
+             .arg(HttpServer::DefaultPort),
+         QStringLiteral("[ADDRESS:]PORT")},
+        {HttpTokenFileOption,
+         QStringLiteral("serve --http: every request must carry \"Authorization: Bearer TOKEN\", TOKEN the "
+                        "first line of FILE."),
+         QStringLiteral("FILE")},
     });
-    InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure"));
+    InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure and serve"));
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list, measure, capture, compare or serve."),
                                  QStringLiteral("list|measure|capture|compare|serve"));
@@ -176,9 +191,11 @@ CliArguments parseCliArguments(const QStringList &arguments)
         {MaxChangedOption, {Subcommand::Compare}},
         {MinOpenOption, {Subcommand::Compare}},
         {ListenOption, {Subcommand::Serve}},
+        {HttpOption, {Subcommand::Serve}},
+        {HttpTokenFileOption, {Subcommand::Serve}},
     };
     for (const QString &limit : InstrumentOptions::limitOptionNames())
-        uses.append({limit, {Subcommand::Measure}});
+        uses.append({limit, {Subcommand::Measure, Subcommand::Serve}});
     for (const OptionUse &use : uses) {
         if (parser.isSet(use.option) && !use.subcommands.contains(options.subcommand))
             return refuse(QStringLiteral("--%1 is no option of %2").arg(use.option, command));
@@ -264,6 +281,21 @@ CliArguments parseCliArguments(const QStringList &arguments)
             return refuse(QStringLiteral("--listen: too few ports above %1 for %2 devices")
                               .arg(options.listenPort)
                               .arg(options.devices.size()));
+        if (parser.isSet(HttpOption)) {
+            options.http = true;
+            const QString value = parser.value(HttpOption);
+            if (!parseListenAddress(value, &options.httpAddress, &options.httpPort, &reason))
+                return refuse(QStringLiteral("--http: ") + reason);
+        }
+        if (parser.isSet(HttpTokenFileOption)) {
+            if (!options.http)
+                return refuse(QStringLiteral("--http-token-file is for --http"));
+            if (parser.value(HttpTokenFileOption).isEmpty())
+                return refuse(QStringLiteral("an empty token file name"));
+            options.httpTokenFile = parser.value(HttpTokenFileOption);
+        }
+        if (!InstrumentOptions::readLimits(parser, options.limits, &reason))
+            return refuse(reason);
         break;
     case Subcommand::Capture: {
         const QString lower = options.output.toLower();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/delays.h"
+#include "io/httpserver.h"
 #include "io/linesettings.h"
 #include "rules/measurementrow.h"
 
@@ -47,6 +48,12 @@ struct CliOptions
     // ports after it.
     QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 listenPort = 5025;
+    // serve --http: every device on one HTTP endpoint; the token file asked
+    // for by --http-token-file, read when serving starts.
+    bool http = false;
+    QHostAddress httpAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 httpPort = HttpServer::DefaultPort;
+    QString httpTokenFile;
 };
 
 struct CliArguments

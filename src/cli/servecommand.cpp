@@ -2,13 +2,16 @@
 
 #include "cli/exitstatus.h"
 #include "io/capturefile.h"
+#include "io/httpserver.h"
 #include "io/instrumentsession.h"
+#include "io/labview.h"
 #include "io/scpiserver.h"
 #include "rules/delays.h"
 
 ServeCommand::ServeCommand(const CliOptions &options, QObject *parent)
     : CliCommand(parent)
     , m_options(options)
+    , m_view(new LabView(this))
 {
     QStringList devices = options.devices;
     if (devices.isEmpty())
@@ -39,6 +42,8 @@ ServeCommand::ServeCommand(const CliOptions &options, QObject *parent)
             printNote(m_options,
                       QStringLiteral("%1 lost (%2); waiting for it").arg(one->session->device(), reason));
         });
+        session->setLimits(options.limits);
+        m_view->addSession(session, device);
         m_served.push_back(std::move(served));
     }
 }
@@ -69,8 +74,36 @@ void ServeCommand::start()
         printError(QStringLiteral("warning: serving SCPI beyond this machine (%1); SCPI has no "
                                   "authentication: anyone who reaches the port controls the instrument")
                        .arg(m_options.listenAddress.toString()));
+    if (m_options.http && !startHttp())
+        return;
     for (const auto &served : m_served)
         look(*served);
+}
+
+bool ServeCommand::startHttp()
+{
+    QByteArray token;
+    QString reason;
+    if (!m_options.httpTokenFile.isEmpty() && !readTokenFile(m_options.httpTokenFile, &token, &reason)) {
+        printError(reason);
+        finish(ExitStatus::UsageError);
+        return false;
+    }
+    m_http = new HttpServer(m_view, this);
+    m_http->setToken(token);
+    const QString address = listenAddressText(m_options.httpAddress, m_options.httpPort);
+    if (!m_http->listen(m_options.httpAddress, m_options.httpPort)) {
+        printError(QStringLiteral("cannot listen on %1: %2").arg(address, m_http->errorString()));
+        finish(ExitStatus::CannotListen);
+        return false;
+    }
+    printNote(m_options, QStringLiteral("HTTP (metrics, page) on http://%1/")
+                             .arg(listenAddressText(m_options.httpAddress, m_http->serverPort())));
+    if (reachesBeyondThisMachine(m_options.httpAddress) && token.isEmpty())
+        printError(QStringLiteral("warning: serving HTTP beyond this machine (%1) without --http-token-file: "
+                                  "anyone who reaches the port reads the instruments")
+                       .arg(m_options.httpAddress.toString()));
+    return true;
 }
 
 void ServeCommand::stop()
@@ -109,6 +142,8 @@ void ServeCommand::finish(int exitStatus)
 {
     if (std::exchange(m_ended, true))
         return;
+    if (m_http)
+        m_http->close();
     for (const auto &served : m_served) {
         served->retry.stop();
         served->server->close();

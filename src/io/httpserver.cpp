@@ -233,7 +233,7 @@ HttpConnection::Answer HttpConnection::answer(const Request &request) const
         return {405, text, "Only GET and HEAD are served: nothing here changes the instrument.\n",
                 "Allow: GET, HEAD\r\n"};
     const qsizetype question = request.target.indexOf('?');
-    const QByteArray path = request.target.left(question);
+    const QByteArray path = question < 0 ? request.target : request.target.left(question);
     const QUrlQuery query(question < 0 ? QString() : QString::fromUtf8(request.target.mid(question + 1)));
     const QString device = query.queryItemValue(QStringLiteral("device"), QUrl::FullyDecoded);
     const LabView &view = *m_server->view();
