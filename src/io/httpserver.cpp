@@ -205,9 +205,11 @@ void HttpConnection::takeInput()
             return;
         const Request request = parseHead(m_input.left(end));
         m_input.remove(0, end + endLength);
-        // A body is not read: after it nothing could be told apart.
-        const bool keepAlive = request.keepAlive && !request.hasBody && request.error == 0;
-        send(answer(request), request.method != "HEAD", keepAlive);
+        // A body is not read: after it nothing could be told apart. A
+        // client that asks to change something is told once.
+        const Answer answered = answer(request);
+        const bool keepAlive = request.keepAlive && !request.hasBody && request.error == 0 && answered.status != 405;
+        send(answered, request.method != "HEAD", keepAlive);
         if (!m_open || m_closing)
             return;
         // A client that asks without reading gets no more answers made.
