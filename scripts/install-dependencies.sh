@@ -11,6 +11,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     libbenchmark-dev
     python3-pyvisa python3-pyvisa-py netcat-openbsd
+    prometheus chromium chromium-driver python3-selenium
 )
 
 missing=()
