@@ -6,6 +6,8 @@
 namespace {
 const QString LogOption = QStringLiteral("log");
 const QString ListenOption = QStringLiteral("listen");
+const QString HttpOption = QStringLiteral("http");
+const QString HttpTokenFileOption = QStringLiteral("http-token-file");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -29,6 +31,14 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                                      "alone. SCPI has no authentication: serve beyond this machine only on a "
                                      "network you trust."),
                       QStringLiteral("[ADDRESS:]PORT")});
+    parser.addOption({HttpOption,
+                      QStringLiteral("Serve the instrument read-only over HTTP: a live page at /, Prometheus "
+                                     "metrics at /metrics; ADDRESS defaults to 127.0.0.1."),
+                      QStringLiteral("[ADDRESS:]PORT")});
+    parser.addOption({HttpTokenFileOption,
+                      QStringLiteral("--http: every request must carry \"Authorization: Bearer TOKEN\", TOKEN "
+                                     "the first line of FILE."),
+                      QStringLiteral("FILE")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -64,6 +74,16 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
         if (!parseListenAddress(parser.value(ListenOption), &commandLine.listenAddress, &commandLine.listenPort,
                                 &reason))
             return fail(QStringLiteral("--listen: ") + reason);
+    }
+    if (parser.isSet(HttpOption)) {
+        commandLine.http = true;
+        if (!parseListenAddress(parser.value(HttpOption), &commandLine.httpAddress, &commandLine.httpPort, &reason))
+            return fail(QStringLiteral("--http: ") + reason);
+    }
+    if (parser.isSet(HttpTokenFileOption)) {
+        if (!commandLine.http)
+            return fail(QStringLiteral("--http-token-file is for --http"));
+        commandLine.httpTokenFile = parser.value(HttpTokenFileOption);
     }
     const QStringList paths = parser.positionalArguments();
     if (!InstrumentOptions::checkDevicePaths(paths, &reason))

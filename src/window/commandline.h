@@ -26,6 +26,12 @@ struct CommandLine
     bool listen = false;
     QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 listenPort = 5025;
+    // The HTTP endpoint served from the start (--http [ADDRESS:]PORT), and the
+    // file of the token its requests must carry (--http-token-file).
+    bool http = false;
+    QHostAddress httpAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 httpPort = 0;
+    QString httpTokenFile;
 };
 
 // Reads arguments (the program's name first) with parser, which it sets up

@@ -1,5 +1,6 @@
 #include "window/commandline.h"
 #include "window/mainwindow.h"
+#include "io/httpserver.h"
 #include "io/scpiserver.h"
 #include "io/serialports.h"
 
@@ -97,6 +98,26 @@ int main(int argc, char *argv[])
             std::fprintf(stderr,
                          "%s: warning: serving SCPI on %s, beyond this machine; SCPI has no authentication: "
                          "anyone who reaches the port controls the instrument\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(address));
+    }
+    if (commandLine->http) {
+        const QString address = listenAddressText(commandLine->httpAddress, commandLine->httpPort);
+        QByteArray token;
+        QString reason;
+        if (!commandLine->httpTokenFile.isEmpty() && !readTokenFile(commandLine->httpTokenFile, &token, &reason)) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(reason));
+            return 2;
+        }
+        window.setHttpAddress(commandLine->httpAddress, commandLine->httpPort, token);
+        if (!window.startHttp(&reason)) {
+            std::fprintf(stderr, "%s: cannot listen on %s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                         qPrintable(address), qPrintable(reason));
+            return 6;
+        }
+        if (reachesBeyondThisMachine(commandLine->httpAddress) && token.isEmpty())
+            std::fprintf(stderr,
+                         "%s: warning: serving HTTP on %s, beyond this machine, without --http-token-file: "
+                         "anyone who reaches the port reads the instrument\n",
                          qPrintable(QCoreApplication::applicationName()), qPrintable(address));
     }
     window.show();

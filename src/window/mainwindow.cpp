@@ -2,6 +2,8 @@
 
 #include "io/capturefile.h"
 #include "io/instrumentsession.h"
+#include "io/httpserver.h"
+#include "io/labview.h"
 #include "io/scpiserver.h"
 #include "io/serialports.h"
 #include "io/sessionlog.h"
@@ -49,6 +51,8 @@ MainWindow::MainWindow(std::unique_ptr<SerialPortProvider> ports, QWidget *paren
     , ui(new MainWindowUi)
     , m_session(new InstrumentSession(std::move(ports), InstrumentSession::Pace::Window, this))
     , m_remoteControl(new ScpiServer(m_session, this))
+    , m_http(new HttpServer(new LabView(this), this))
+    , m_httpPort(HttpServer::DefaultPort)
 {
     registerFontSubstitutes();
     ui->setupUi(this);
@@ -117,6 +121,8 @@ void MainWindow::compose()
             Capture::proposedCaptureFile(m_session->captureFileName(), QDateTime::currentDateTime()));
     });
 
+    m_http->view()->addSession(m_session);
+
     new MainWindowMenu(this);
 }
 
@@ -145,6 +151,32 @@ void MainWindow::stopRemoteControl()
 ScpiServer *MainWindow::remoteControl() const
 {
     return m_remoteControl->isListening() ? m_remoteControl : nullptr;
+}
+
+void MainWindow::setHttpAddress(const QHostAddress &address, quint16 port, const QByteArray &token)
+{
+    m_httpAddress = address;
+    m_httpPort = port;
+    m_http->setToken(token);
+}
+
+bool MainWindow::startHttp(QString *error)
+{
+    if (m_http->isListening() || m_http->listen(m_httpAddress, m_httpPort))
+        return true;
+    if (error)
+        *error = m_http->errorString();
+    return false;
+}
+
+void MainWindow::stopHttp()
+{
+    m_http->close();
+}
+
+HttpServer *MainWindow::httpServer() const
+{
+    return m_http->isListening() ? m_http : nullptr;
 }
 
 void MainWindow::setMeasurementLimits(const MeasurementLimits &limits)

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class HttpServer;
 class InstrumentSession;
 class ScpiServer;
 class MainWindowUi;
@@ -65,6 +66,18 @@ public:
     // The server while it serves, else null.
     ScpiServer *remoteControl() const;
 
+    // The HTTP endpoint (--http, or the menu): the instrument served read-only
+    // to browsers and Prometheus on the address set (127.0.0.1:10731 unless
+    // --http said otherwise), with the token every request must then carry.
+    void setHttpAddress(const QHostAddress &address, quint16 port, const QByteArray &token = QByteArray());
+    QHostAddress httpAddress() const { return m_httpAddress; }
+    quint16 httpPort() const { return m_httpPort; }
+    // False, with the reason, when the address cannot be listened on.
+    bool startHttp(QString *error = nullptr);
+    void stopHttp();
+    // The server while it serves, else null.
+    HttpServer *httpServer() const;
+
     // "Zentaval Trend": made at the first connection, or when first asked
     // for; it lives as long as the main window.
     TrendWindow *trendWindow();
@@ -98,4 +111,7 @@ private:
     ScpiServer *m_remoteControl;
     QHostAddress m_remoteAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 m_remotePort = 5025;
+    HttpServer *m_http;
+    QHostAddress m_httpAddress = QHostAddress(QHostAddress::LocalHost);
+    quint16 m_httpPort;
 };

@@ -1,6 +1,7 @@
 #include "window/mainwindowmenu.h"
 
 #include "window/mainwindow.h"
+#include "io/httpserver.h"
 #include "io/scpiserver.h"
 #include "rules/proposedfiles.h"
 #include "window/comparewindow.h"
@@ -45,6 +46,11 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     // Serving may also have been started on the command line.
     connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showRemoteControlState);
     showRemoteControlState();
+    m_httpEntry = addEntry(QStringLiteral("httpAction"), QString(), QKeySequence());
+    m_httpEntry->setCheckable(true);
+    connect(m_httpEntry, &QAction::triggered, this, &MainWindowMenu::startOrStopHttp);
+    connect(m_menu, &QMenu::aboutToShow, this, &MainWindowMenu::showHttpState);
+    showHttpState();
 
     m_menu->addSeparator();
     connect(addEntry(QStringLiteral("setReferenceAction"), tr("Set as Reference"),
@@ -250,4 +256,30 @@ void MainWindowMenu::showRemoteControlState()
     m_remoteEntry->setText(reachesBeyondThisMachine(m_window->remoteControlAddress())
                                ? tr("Remote Control (%1, %2; no authentication)").arg(address, clients)
                                : tr("Remote Control (%1, %2)").arg(address, clients));
+}
+
+void MainWindowMenu::startOrStopHttp()
+{
+    QString error;
+    if (m_window->httpServer())
+        m_window->stopHttp();
+    else if (!m_window->startHttp(&error))
+        QMessageBox::warning(m_window, tr("Web Page and Metrics"),
+                             tr("The web page and metrics cannot be served on %1:\n%2")
+                                 .arg(listenAddressText(m_window->httpAddress(), m_window->httpPort()), error));
+    showHttpState();
+}
+
+void MainWindowMenu::showHttpState()
+{
+    HttpServer *server = m_window->httpServer();
+    m_httpEntry->setChecked(server != nullptr);
+    if (!server) {
+        m_httpEntry->setText(tr("Web Page and Metrics"));
+        return;
+    }
+    const QString address = listenAddressText(m_window->httpAddress(), server->serverPort());
+    m_httpEntry->setText(reachesBeyondThisMachine(m_window->httpAddress()) && !server->requiresToken()
+                             ? tr("Web Page and Metrics (http://%1/; no token)").arg(address)
+                             : tr("Web Page and Metrics (http://%1/)").arg(address));
 }

@@ -39,6 +39,8 @@ public slots:
     void showCompare();
     // Starts serving the instrument to SCPI clients, or stops it.
     void startOrStopRemoteControl();
+    // Starts serving the instrument over HTTP (page, metrics), or stops it.
+    void startOrStopHttp();
 
 private:
     QAction *addEntry(const QString &name, const QString &text, const QKeySequence &shortcut);
@@ -52,6 +54,7 @@ private:
                             const PictureFile::PictureContext &context, QString *error);
     void showLogState();
     void showRemoteControlState();
+    void showHttpState();
 
     MainWindow *m_window;
     QMenu *m_menu;
@@ -59,4 +62,5 @@ private:
     PictureComparison *m_comparison;
     QPointer<CompareWindow> m_compareWindow;
     QAction *m_remoteEntry;
+    QAction *m_httpEntry;
 };

@@ -148,6 +148,16 @@ private slots:
         QTest::newRow("serve: bad port") << serve + QStringList {"127.0.0.1:port"} << 2 << "--listen";
         QTest::newRow("serve: --count") << serve + QStringList {"5025", "--count", "3"} << 2 << "--count";
         QTest::newRow("serve: in use") << serve + QStringList {"TAKEN", "none"} << 6 << "127.0.0.1:TAKEN";
+        const QStringList http {"--http", "127.0.0.1:TAKEN"};
+        const QStringList missingToken {"--http-token-file", "/nonexistent/token"};
+        QTest::newRow("window: --http in use") << QStringList {"zentaval"} + http << 6 << "127.0.0.1:TAKEN";
+        QTest::newRow("window: --http bad") << QStringList {"zentaval", "--http", "x:1"} << 2 << "--http";
+        QTest::newRow("window: no token file") << QStringList {"zentaval"} + http + missingToken << 2 << "token";
+        QTest::newRow("serve: --http in use")
+            << QStringList {"zentaval-cli", "serve", "--listen", "0"} + http + QStringList {"none"} << 6
+            << "127.0.0.1:TAKEN";
+        QTest::newRow("serve: no token file")
+            << QStringList {"zentaval-cli", "serve", "--listen", "0"} + http + missingToken << 2 << "token";
     }
     void exitStatus()
     {
@@ -220,6 +230,44 @@ private slots:
         QVERIFY(!window->remoteControl());
         QVERIFY(!entry(*window)->isChecked());
         QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
+    }
+
+    // The window's --http serves from the start; the menu entry says where,
+    // starts and stops it, and the page's JSON shows the instrument polled.
+    void windowServesHttp()
+    {
+        auto readingJson = [](quint16 port) {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, port);
+            QByteArray answer;
+            if (client.waitForConnected(200)) {
+                client.write("GET /reading.json HTTP/1.0\r\n\r\n");
+                (void)QTest::qWaitFor([&] { return (answer += client.readAll()).endsWith("]}"); }, 2000);
+            }
+            return answer;
+        };
+        SimulatedInstrument instrument;
+        const quint16 port = freePorts();
+        auto program = run({"zentaval", "--http", QString::number(port), instrument.devicePath()});
+        QByteArray answer;
+        QVERIFY(QTest::qWaitFor([&] { return (answer = readingJson(port)).contains("\"state\":\"waiting\""); }, 15000));
+        program->kill();
+        program->waitForFinished();
+
+        auto window = makeWindow({instrument.devicePath()});
+        window->show();
+        QVERIFY(connectTo(*window));
+        QAction *http = window->findChild<QAction *>(QStringLiteral("httpAction"));
+        QVERIFY(http);
+        window->setHttpAddress(QHostAddress::LocalHost, port);
+        http->trigger();
+        QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
+        QCOMPARE(http->text(), QStringLiteral("Web Page and Metrics (http://127.0.0.1:%1/)").arg(port));
+        QTRY_VERIFY((answer = readingJson(port)).contains("\"state\":\"polling\""));
+        QVERIFY2(answer.contains(("\"device\":\"" + instrument.devicePath() + "\"").toUtf8()), answer.constData());
+        http->trigger();
+        QCOMPARE(http->text(), QStringLiteral("Web Page and Metrics"));
+        QCOMPARE(readingJson(port), QByteArray());
     }
 
     // CAPT from a client is the Scan button's scan into the proposed file,
