@@ -169,6 +169,7 @@ struct Options
     bool verbose = false;
     bool onlyNamed = false;
     quint16 listenPort = 0; // serve remote control on 127.0.0.1 at this port; 0: not
+    quint16 httpPort = 0;   // serve HTTP (page, metrics) on 127.0.0.1 at this port; 0: not
     // Probed after the ports the system enumerates, as the program probes
     // the devices named on its command line.
     QStringList devices;
@@ -178,7 +179,7 @@ struct Options
 {
     std::fprintf(stderr,
                  "usage: zentaval-measure [--start-ns NS] [--poll-seconds S] [--capture FILE] "
-                 "[--only-named] [--listen PORT] [--verbose] [--click-points] DEVICE...\n");
+                 "[--only-named] [--listen PORT] [--http PORT] [--verbose] [--click-points] DEVICE...\n");
     std::exit(2);
 }
 
@@ -207,6 +208,8 @@ int main(int argc, char *argv[])
             options.onlyNamed = true;
         else if (std::strcmp(argv[i], "--listen") == 0)
             options.listenPort = quint16(std::atoi(value()));
+        else if (std::strcmp(argv[i], "--http") == 0)
+            options.httpPort = quint16(std::atoi(value()));
         else if (argv[i][0] == '-')
             usage();
         else
@@ -235,6 +238,14 @@ int main(int argc, char *argv[])
         QString error;
         if (!window.startRemoteControl(&error)) {
             std::fprintf(stderr, "zentaval-measure: cannot listen: %s\n", qPrintable(error));
+            return 6;
+        }
+    }
+    if (options.httpPort != 0) {
+        window.setHttpAddress(QHostAddress::LocalHost, options.httpPort);
+        QString error;
+        if (!window.startHttp(&error)) {
+            std::fprintf(stderr, "zentaval-measure: cannot serve HTTP: %s\n", qPrintable(error));
             return 6;
         }
     }

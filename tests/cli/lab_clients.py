@@ -12,6 +12,9 @@
       Opens URL in headless chromium (selenium, chromium-driver) and prints one
       JSON object: the first and a later eye height shown, the eye picture's
       natural width, the trend's lines drawn, the links to /metrics.
+  lab_clients.py load --target HOST:PORT --seconds N
+      The page open in headless chromium and Prometheus scraping TARGET every
+      second, for N seconds (scripts/measure-http.sh); prints the scrapes made.
 Exit status 0 when everything was seen, 1 otherwise (the reason on stderr).
 """
 import argparse
@@ -104,6 +107,50 @@ scrape_configs:
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def start_prometheus(target):
+    folder = tempfile.mkdtemp(prefix="zentaval-prometheus-")
+    port = free_port()
+    config = os.path.join(folder, "prometheus.yml")
+    with open(config, "w") as out:
+        out.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zentaval\n"
+                  "    static_configs:\n      - targets: ['%s']\n" % target)
+    server = subprocess.Popen(
+        ["prometheus", "--config.file=" + config, "--storage.tsdb.path=" + os.path.join(folder, "data"),
+         "--web.listen-address=127.0.0.1:%d" % port, "--log.level=warn"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return server, folder, port
+
+
+def run_load(arguments):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    server, folder, port = start_prometheus(arguments.target)
+    profile = tempfile.mkdtemp(prefix="zentaval-chromium-")
+    options = webdriver.ChromeOptions()
+    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--user-data-dir=" + profile]:
+        options.add_argument(flag)
+    browser = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"),
+                               options=options)
+    try:
+        browser.get("http://%s/" % arguments.target)
+        time.sleep(arguments.seconds)
+        url = "http://127.0.0.1:%d/api/v1/query?query=%s" % (
+            port, urllib.parse.quote('count_over_time(up{job="zentaval"}[1h])'))
+        with urllib.request.urlopen(url, timeout=5) as answer:
+            result = json.load(answer)["data"]["result"]
+        print("load_scrapes=%s" % (result[0]["value"][1] if result else "unknown"), flush=True)
+        return 0
+    finally:
+        browser.quit()
+        server.send_signal(signal.SIGTERM)
+        server.wait(10)
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 def run_page(arguments):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -113,7 +160,7 @@ def run_page(arguments):
     options = webdriver.ChromeOptions()
     for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--user-data-dir=" + profile, "--window-size=760,620"]:
+                 "--user-data-dir=" + profile, "--window-size=780,820"]:
         options.add_argument(flag)
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     browser = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"),
@@ -160,8 +207,11 @@ def main():
     page.add_argument("--url", required=True)
     page.add_argument("--screenshot")
     page.add_argument("--settle", type=float, default=0)
+    load = commands.add_parser("load")
+    load.add_argument("--target", required=True)
+    load.add_argument("--seconds", type=float, required=True)
     arguments = parser.parse_args()
-    return run_prometheus(arguments) if arguments.command == "prometheus" else run_page(arguments)
+    return {"prometheus": run_prometheus, "page": run_page, "load": run_load}[arguments.command](arguments)
 
 
 if __name__ == "__main__":
