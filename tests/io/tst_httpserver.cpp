@@ -233,6 +233,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sample(get("/metrics"), "zentaval_up" + device), QByteArray("0"), 1000);
         const QByteArray lost = get("/metrics");
         QCOMPARE(sample(lost, "zentaval_eye_height_unit_intervals" + device), QByteArray("absent"));
+        QCOMPARE(sample(lost, "zentaval_locked" + device), QByteArray("absent"));
         QCOMPARE(sample(lost, "zentaval_connection_losses_total" + device), QByteArray("1"));
         QCOMPARE(sample(lost, "zentaval_scans_total{device=\"" + m_instrument->devicePath().toUtf8()
                                   + "\",outcome=\"complete\"}"),
