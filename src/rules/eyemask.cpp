@@ -261,11 +261,13 @@ bool contains(const PixelPolygon &polygon, QPointF point)
         const double ax = polygon[j].x(), ay = polygon[j].y();
         const double bx = polygon[i].x(), by = polygon[i].y();
         const double dx = bx - ax, dy = by - ay;
-        const double length = std::hypot(dx, dy);
-        if (std::abs(dx * (py - ay) - dy * (px - ax)) <= OnEdge * std::max(length, 1.0)
-            && px >= std::min(ax, bx) - OnEdge && px <= std::max(ax, bx) + OnEdge
-            && py >= std::min(ay, by) - OnEdge && py <= std::max(ay, by) + OnEdge)
-            return true;
+        // On the edge: within its box, and no further than OnEdge from its line.
+        if (px >= std::min(ax, bx) - OnEdge && px <= std::max(ax, bx) + OnEdge
+            && py >= std::min(ay, by) - OnEdge && py <= std::max(ay, by) + OnEdge) {
+            const double cross = dx * (py - ay) - dy * (px - ax);
+            if (cross * cross <= OnEdge * OnEdge * std::max(dx * dx + dy * dy, 1.0))
+                return true;
+        }
         if ((ay > py) != (by > py) && px < ax + (py - ay) * dx / dy)
             inside = !inside;
     }
@@ -279,17 +281,22 @@ Hits countHits(const Occupancy &picture, const QList<PixelPolygon> &polygons)
     if (picture.occupied.size() != qsizetype(picture.width) * picture.height || polygons.isEmpty())
         return hits;
     std::vector<PixelBox> boxes;
-    PixelBox all {picture.width, picture.height, -1, -1};
+    int top = picture.height, bottom = -1;
     for (const PixelPolygon &polygon : polygons) {
         boxes.push_back(pixelBox(polygon, picture.width, picture.height));
-        const PixelBox &box = boxes.back();
-        if (box.left > box.right || box.top > box.bottom)
-            continue;
-        all = {std::min(all.left, box.left), std::min(all.top, box.top), std::max(all.right, box.right),
-               std::max(all.bottom, box.bottom)};
+        top = std::min(top, boxes.back().top);
+        bottom = std::max(bottom, boxes.back().bottom);
     }
-    for (int y = all.top; y <= all.bottom; ++y) {
-        for (int x = all.left; x <= all.right; ++x) {
+    for (int y = top; y <= bottom; ++y) {
+        // Only the columns of the boxes across this row.
+        int left = picture.width, right = -1;
+        for (const PixelBox &box : boxes) {
+            if (y >= box.top && y <= box.bottom && box.left <= box.right) {
+                left = std::min(left, box.left);
+                right = std::max(right, box.right);
+            }
+        }
+        for (int x = left; x <= right; ++x) {
             if (!picture.at(x, y))
                 continue;
             bool hit = false;
