@@ -66,6 +66,8 @@ void TestMaskFile::refusedWithLineAndReason_data()
     QTest::newRow("a point without y")
         << changed("{x: 0, y: 0.25}", "{x: 0}") << QStringLiteral("line 8: a point needs x and y");
     QTest::newRow("y no number") << changed("y: 0.25", "y: high") << QStringLiteral("line 8: y is no number");
+    QTest::newRow("x out of range") << changed("x: -0.25", "x: -1e300")
+                                    << QStringLiteral("line 7: x is out of range");
     QTest::newRow("fewer than 3 points") << changed("      - {x: 0.25, y: 0}\n", "")
                                          << QStringLiteral("line 7: a polygon needs at least 3 points");
     QTest::newRow("a polygon without points")
