@@ -181,8 +181,8 @@ EyeSearch findEye(const Occupancy &picture)
         return search;
     }
 
-    // The levels: the traces directly above and below the opening, 0.4 to
-    // 0.6 UI after the left crossing.
+    // The levels: the traces above and below the opening, 0.4 to 0.6 UI
+    // after the left crossing.
     const double unitInterval = right->x - left->x;
     const int firstColumn = std::max(0, int(std::ceil(left->x + 0.4 * unitInterval)));
     const int lastColumn = std::min(width - 1, int(std::floor(left->x + 0.6 * unitInterval)));
@@ -191,10 +191,27 @@ EyeSearch findEye(const Occupancy &picture)
     for (int x = firstColumn; x <= lastColumn; ++x) {
         if (topmost[size_t(x)] < 0)
             continue;
-        for (int y = topmost[size_t(x)] - 1; y >= 0 && picture.at(x, y); --y, ++above)
-            aboveRows += y;
-        for (int y = bottommost[size_t(x)] + 1; y < height && picture.at(x, y); ++y, ++below)
-            belowRows += y;
+        const auto level = [&](int from, int step, double &rows, qsizetype &count) {
+            // The thickest run of traces that way (the nearest of equals): a
+            // stray trace across the opening is thinner than the level's.
+            int bestStart = from, bestLength = 0;
+            for (int y = from; y >= 0 && y < height;) {
+                int end = y;
+                while (end >= 0 && end < height && picture.at(x, end))
+                    end += step;
+                const int length = std::abs(end - y);
+                if (length > bestLength) {
+                    bestStart = y;
+                    bestLength = length;
+                }
+                y = end + (length == 0 ? step : 0);
+            }
+            for (int i = 0; i < bestLength; ++i)
+                rows += bestStart + i * step;
+            count += bestLength;
+        };
+        level(topmost[size_t(x)] - 1, -1, aboveRows, above);
+        level(bottommost[size_t(x)] + 1, +1, belowRows, below);
     }
     if (above == 0 || below == 0) {
         search.noEyeReason = QStringLiteral("no level above and below the opening");
@@ -209,6 +226,12 @@ EyeSearch findEye(const Occupancy &picture)
     eye.crossingRow = (left->row + right->row) / 2;
     if (!(eye.crossingRow > eye.oneLevel && eye.crossingRow < eye.zeroLevel)) {
         search.noEyeReason = QStringLiteral("the crossings lie outside the levels");
+        return search;
+    }
+    // The edges of one eye cross at one level; a stray trace across the
+    // opening meets an edge in a tip of its own, at another level.
+    if (std::abs(left->row - right->row) > 0.2 * eye.amplitude()) {
+        search.noEyeReason = QStringLiteral("the crossings lie at different levels");
         return search;
     }
     search.eye = eye;
