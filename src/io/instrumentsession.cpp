@@ -1,6 +1,7 @@
 #include "io/instrumentsession.h"
 
 #include "io/linesettings.h"
+#include "io/maskfile.h"
 #include "rules/delays.h"
 #include "rules/discovery.h"
 #include "rules/identification.h"
@@ -577,13 +578,41 @@ void InstrumentSession::leaveCapturing()
     const Capture::ScanOutcome outcome = scanOutcome();
     if (m_captureError.isEmpty() && !outcome.complete)
         emit diagnostic(QStringLiteral(" Capture incomplete: %1 bytes").arg(outcome.received));
-    if (!m_captureError.isEmpty() || outcome.received == 0) {
+    if (!m_captureError.isEmpty() || outcome.received == 0)
         ++m_counts.scansFailed;
-    } else {
+    else
         ++(outcome.complete ? m_counts.scansComplete : m_counts.scansIncomplete);
-        m_lastCaptureTime = QDateTime::currentDateTimeUtc();
-    }
+    keepFinishedCapture();
     emit scanEnded(outcome, m_captureError);
+}
+
+// A capture that brought bytes and decodes is the latest one, whole or not:
+// it is what the instrument showed of the eye.
+void InstrumentSession::keepFinishedCapture()
+{
+    if (m_progress.captureOffset <= 0 || !m_captureError.isEmpty())
+        return;
+    const QImage picture = Capture::shownPicture(QImage::fromData(captureBytes(), "BMP"));
+    if (picture.isNull())
+        return;
+    m_lastCapture = {picture, QDateTime::currentDateTimeUtc(), m_lastReading};
+    judgeLastCapture();
+}
+
+void InstrumentSession::setMask(const std::optional<EyeMask::Mask> &mask)
+{
+    m_mask = mask;
+    m_maskResult.reset();
+    emit maskChanged();
+    judgeLastCapture();
+}
+
+void InstrumentSession::judgeLastCapture()
+{
+    if (!m_mask || m_lastCapture.picture.isNull())
+        return;
+    m_maskResult = MaskFile::judgePicture(m_lastCapture.picture, *m_mask, MaskFile::scaleOf(m_lastCapture.reading));
+    emit maskJudged(*m_maskResult);
 }
 
 QString InstrumentSession::requestScan(const QString &fileName, const QString &templateFileName)

@@ -4,9 +4,11 @@
 #include "io/instrumentprobe.h"
 #include "io/serialports.h"
 #include "rules/capture.h"
+#include "rules/eyemask.h"
 #include "rules/measurementreply.h"
 #include "rules/measurementrow.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QList>
@@ -132,6 +134,21 @@ public:
     // Why the scan under way, or the last one, could not be saved.
     QString captureError() const { return m_captureError; }
 
+    // The latest finished capture as the window shows it (239 x 254), the
+    // time it ended and the reading it was taken with; a null picture before
+    // the first capture that decodes.
+    QImage lastCapturePicture() const { return m_lastCapture.picture; }
+    QDateTime lastCaptureTime() const { return m_lastCapture.time; }
+    std::optional<MeasurementRow> lastCaptureReading() const { return m_lastCapture.reading; }
+
+    // The mask every finished capture is judged by; none: no mask test.
+    // Setting it judges the latest capture again.
+    void setMask(const std::optional<EyeMask::Mask> &mask);
+    std::optional<EyeMask::Mask> mask() const { return m_mask; }
+    // The latest finished capture judged by the mask; none without a mask or
+    // before a capture.
+    std::optional<EyeMask::Result> maskResult() const { return m_maskResult; }
+
     // What the lab's monitoring counts and dates, since the session began.
     struct Counts
     {
@@ -145,8 +162,6 @@ public:
     Counts counts() const { return m_counts; }
     // The last accepted reading's time, kept after a loss; null before.
     QDateTime lastReadingTime() const { return m_lastReadingTime; }
-    // When the last scan that kept capture bytes ended (UTC); null before.
-    QDateTime lastCaptureTime() const { return m_lastCaptureTime; }
 
 signals:
     // A line for the diagnostic log (port names, probes, losses, captures).
@@ -181,6 +196,11 @@ signals:
     void scanEnded(const Capture::ScanOutcome &outcome, const QString &captureError);
     // The connected instrument went away.
     void lost(const QString &reason);
+    // Another mask (or none) is in use.
+    void maskChanged();
+    // A finished capture, or the latest one under a new mask, was judged;
+    // before scanEnded() for a capture that just finished.
+    void maskJudged(const EyeMask::Result &result);
 
 private:
     // The passes of the chain.
@@ -204,6 +224,8 @@ private:
     Capture::CapturingPass takeCaptureBytes(const QByteArray &bytes);
     void endScan();
     void leaveCapturing();
+    void keepFinishedCapture();
+    void judgeLastCapture();
     void onPortError(QSerialPort::SerialPortError error);
     void instrumentLost(const QString &reason);
 
@@ -256,8 +278,18 @@ private:
     QByteArray m_beforeBitmap;  // the tool's bytes before the bitmap's "BM" came
     QTimer m_captureSilence;    // the tool's end of a capture that stopped or never began
 
+    // The latest finished capture and its judgement.
+    struct FinishedCapture
+    {
+        QImage picture; // as shown
+        QDateTime time;
+        std::optional<MeasurementRow> reading;
+    };
+    FinishedCapture m_lastCapture;
+    std::optional<EyeMask::Mask> m_mask;
+    std::optional<EyeMask::Result> m_maskResult;
+
     // What the lab's monitoring counts and dates.
     Counts m_counts;
     QDateTime m_lastReadingTime;
-    QDateTime m_lastCaptureTime;
 };

@@ -19,6 +19,7 @@ struct LabView::Served
     QString name;
     std::deque<TrendPoint> trend;
     QByteArray capturePng;
+    QDateTime captureTime; // the session's capture the picture is of
 
     QString device() const { return session->device().isEmpty() ? name : session->device(); }
 };
@@ -97,20 +98,20 @@ void LabView::keepReading(Served &served)
         served.trend.pop_front();
 }
 
-// Made once a scan ends, while the capture holds it: a scan after it fills
-// the same file or memory from the template.
+// Made once a scan ends: the session keeps the picture, and a scan after it
+// fills the capture again from the template.
 void LabView::keepCapture(Served &served)
 {
-    if (served.session->lastCaptureTime().isNull())
-        return;
-    const QImage shown = Capture::shownPicture(QImage::fromData(served.session->captureBytes(), "BMP"));
-    if (shown.isNull())
+    const QImage shown = served.session->lastCapturePicture();
+    if (shown.isNull() || served.session->lastCaptureTime() == served.captureTime)
         return;
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (shown.save(&buffer, "PNG"))
+    if (shown.save(&buffer, "PNG")) {
         served.capturePng = png;
+        served.captureTime = served.session->lastCaptureTime();
+    }
 }
 
 const LabView::Served *LabView::find(const QString &device) const
@@ -148,6 +149,11 @@ QList<MetricsText::Family> LabView::metricFamilies() const
     Family scans = counter("zentaval_scans_total",
                            QStringLiteral("Scans ended: with the capture whole, with part of it, or with none kept."));
     Family losses = counter("zentaval_connection_losses_total", QStringLiteral("Times the connected instrument went away."));
+    Family maskHits = gauge("zentaval_mask_hits",
+                            QStringLiteral("Pixels of the last capture's traces inside the mask in use."));
+    Family maskMargin = gauge("zentaval_mask_margin_ratio",
+                              QStringLiteral("How far the mask in use grows before its first hit on the last capture, "
+                                             "-1 to 1 (the margin in % / 100; below 0 with hits as placed)."));
 
     for (const auto &served : m_served) {
         const InstrumentSession &session = *served->session;
@@ -182,9 +188,14 @@ QList<MetricsText::Family> LabView::metricFamilies() const
         scans.samples.append({device + Labels {{"outcome", QStringLiteral("incomplete")}}, double(counts.scansIncomplete)});
         scans.samples.append({device + Labels {{"outcome", QStringLiteral("failed")}}, double(counts.scansFailed)});
         losses.samples.append({device, double(counts.connectionLosses)});
+        const std::optional<EyeMask::Result> mask = session.maskResult();
+        if (mask && mask->judged()) {
+            maskHits.samples.append({device, double(mask->hits.total)});
+            maskMargin.samples.append({device, mask->marginPercent / 100.0});
+        }
     }
     return {up, info, height, width, amplitude, rate, quality, locked, limitsMet, lastReading,
-            readings, misses, scans, losses};
+            readings, misses, scans, losses, maskHits, maskMargin};
 }
 
 QByteArray LabView::readingJson(const QString &device) const
@@ -234,7 +245,13 @@ QByteArray LabView::readingJson(const QString &device) const
                                                  {"scansFailed", double(counts.scansFailed)},
                                                  {"connectionLosses", double(counts.connectionLosses)}});
         instrument.insert("scanning", session.scan() != InstrumentSession::Scan::Idle);
-        instrument.insert("captureTime", timeText(served->capturePng.isEmpty() ? QDateTime() : session.lastCaptureTime()));
+        instrument.insert("captureTime", timeText(served->captureTime));
+        if (const std::optional<EyeMask::Result> mask = session.maskResult())
+            instrument.insert("mask", QJsonObject {{"name", mask->maskName},
+                                                   {"judged", mask->judged()},
+                                                   {"hits", double(mask->hits.total)},
+                                                   {"marginPercent", mask->marginPercent},
+                                                   {"pass", mask->pass}});
         instruments.append(instrument);
     }
     return QJsonDocument(QJsonObject {{"instruments", instruments}}).toJson(QJsonDocument::Compact);

@@ -73,6 +73,14 @@ TextEntries contextEntries(const PictureContext &context)
             add(QStringLiteral("pass"),
                 missedLimits(*context.reading, context.limits).isEmpty() ? QStringLiteral("1") : QStringLiteral("0"));
     }
+    if (context.mask) {
+        add(QStringLiteral("mask"), context.mask->maskName);
+        if (context.mask->judged()) {
+            add(QStringLiteral("mask_hits"), QString::number(context.mask->hits.total));
+            add(QStringLiteral("mask_margin_pct"), QString::number(context.mask->marginPercent));
+        }
+        add(QStringLiteral("mask_pass"), context.mask->pass ? QStringLiteral("1") : QStringLiteral("0"));
+    }
     return entries;
 }
 

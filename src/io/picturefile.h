@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/eyecomparison.h"
+#include "rules/eyemask.h"
 #include "rules/measurementrow.h"
 
 #include <QDateTime>
@@ -26,6 +27,8 @@ struct PictureContext
     QDateTime time;
     std::optional<MeasurementRow> reading;
     MeasurementLimits limits;
+    // The picture judged by the mask in use; none without a mask.
+    std::optional<EyeMask::Result> mask;
 };
 
 using TextEntries = QList<QPair<QString, QString>>;
@@ -34,8 +37,10 @@ using TextEntries = QList<QPair<QString, QString>>;
 // "Instrument", "Device", "Time" (UTC, ISO 8601), the reading in the
 // measurement log's columns ("time", "elapsed_s", "lamp", "quality_pct",
 // "amplitude_mv", "eye_height_ui", "eye_width_ui", "rate_mbps"), then, when
-// limits are set, "limits" and the reading's verdict "pass". Unknown parts
-// are left out.
+// limits are set, "limits" and the reading's verdict "pass", then, with a
+// mask, "mask" (its name), "mask_hits", "mask_margin_pct" (both only when
+// the mask could be placed on an eye) and "mask_pass" (1 or 0). Unknown
+// parts are left out.
 TextEntries contextEntries(const PictureContext &context);
 
 // The limits in the log's column names: "eye_height_ui>=0.4 lamp=green".

@@ -229,6 +229,16 @@ private slots:
         QCOMPARE(points.size(), qsizetype(m_session->counts().readings));
         QCOMPARE(points.last()[1].toDouble(), *m_session->lastReading()->heightValue());
 
+        // A mask in use: its judgement of the capture.
+        EyeMask::Mask mask;
+        mask.polygons = {{{-0.1, 0.1}, {0.1, 0.1}, {0.1, -0.1}, {-0.1, -0.1}}};
+        m_session->setMask(mask);
+        QVERIFY(m_session->maskResult() && m_session->maskResult()->judged());
+        const QByteArray judged = get("/metrics");
+        QCOMPARE(sample(judged, "zentaval_mask_hits" + device).toLongLong(), m_session->maskResult()->hits.total);
+        QCOMPARE(sample(judged, "zentaval_mask_margin_ratio" + device).toDouble(),
+                 m_session->maskResult()->marginPercent / 100.0);
+
         m_instrument->vanish();
         QTRY_COMPARE_WITH_TIMEOUT(sample(get("/metrics"), "zentaval_up" + device), QByteArray("0"), 1000);
         const QByteArray lost = get("/metrics");

@@ -2,49 +2,38 @@
 
 #include <QTest>
 
-#include <vector>
-
 class TestDragGuard : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void followsTheWindowMessages_data();
-    void followsTheWindowMessages();
+    void followsTheWindowMessages_data()
+    {
+        QTest::addColumn<QByteArray>("messages"); // p: a press on the frame, l: capture lost, m: a mouse move
+        QTest::addColumn<int>("guard");
+        QTest::newRow("nothing happened") << QByteArray() << 0;
+        QTest::newRow("press raises to 2") << QByteArray("p") << 2;
+        QTest::newRow("two presses do not add") << QByteArray("pp") << 2;
+        QTest::newRow("capture lost once") << QByteArray("pl") << 1;
+        QTest::newRow("capture lost twice") << QByteArray("pll") << 0;
+        QTest::newRow("never below zero") << QByteArray("plll") << 0;
+        QTest::newRow("capture lost without a press") << QByteArray("l") << 0;
+        QTest::newRow("other messages change nothing") << QByteArray("pmm") << 2;
+        QTest::newRow("a press after the guard fell") << QByteArray("plllp") << 2;
+    }
+    void followsTheWindowMessages()
+    {
+        QFETCH(QByteArray, messages);
+        QFETCH(int, guard);
+        int value = 0;
+        for (const char message : messages)
+            value = DragGuardRule::next(value,
+                                        message == 'p'       ? DragGuardRule::NonClientLeftButtonDown
+                                            : message == 'l' ? DragGuardRule::CaptureChanged
+                                                             : 0x0200u);
+        QCOMPARE(value, guard);
+    }
 };
-
-void TestDragGuard::followsTheWindowMessages_data()
-{
-    QTest::addColumn<std::vector<unsigned>>("messages");
-    QTest::addColumn<int>("guard");
-
-    using namespace DragGuardRule;
-    const unsigned press = NonClientLeftButtonDown;
-    const unsigned lost = CaptureChanged;
-    const unsigned other = 0x0200; // a mouse move
-
-    QTest::newRow("nothing happened") << std::vector<unsigned> {} << 0;
-    QTest::newRow("press raises to 2") << std::vector<unsigned> {press} << 2;
-    QTest::newRow("two presses do not add") << std::vector<unsigned> {press, press} << 2;
-    QTest::newRow("capture lost once") << std::vector<unsigned> {press, lost} << 1;
-    QTest::newRow("capture lost twice") << std::vector<unsigned> {press, lost, lost} << 0;
-    QTest::newRow("never below zero") << std::vector<unsigned> {press, lost, lost, lost} << 0;
-    QTest::newRow("capture lost without a press") << std::vector<unsigned> {lost} << 0;
-    QTest::newRow("other messages change nothing") << std::vector<unsigned> {press, other, other} << 2;
-    QTest::newRow("a press after the guard fell")
-        << std::vector<unsigned> {press, lost, lost, lost, press} << 2;
-}
-
-void TestDragGuard::followsTheWindowMessages()
-{
-    QFETCH(std::vector<unsigned>, messages);
-    QFETCH(int, guard);
-
-    int value = 0;
-    for (unsigned message : messages)
-        value = DragGuardRule::next(value, message);
-    QCOMPARE(value, guard);
-}
 
 QTEST_GUILESS_MAIN(TestDragGuard)
 #include "tst_dragguard.moc"

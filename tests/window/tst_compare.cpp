@@ -1,19 +1,14 @@
 #include "eyepicture.h"
 #include "io/capturefile.h"
-#include "io/picturefile.h"
 #include "window/comparewindow.h"
 #include "windowharness.h"
 
-#include <QDir>
 #include <QImageReader>
 #include <QLabel>
-#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
-#include <functional>
 
 using namespace WindowHarness;
 
@@ -74,45 +69,216 @@ class TestCompare : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void menuEntries();
-    void outlineDrawnWhereTheReferenceOpeningEnds();
-    void compareWindowShowsTheFiguresAndFollowsTheEye();
-    void compareFollowsAScan();
-
-private:
-    void activate(QWidget *widget)
+    void init()
     {
-        widget->show();
-        widget->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(widget));
+        m_window = makeWindow({});
+        QVERIFY(activate(m_window.get()));
     }
-    // A window connected to a simulated instrument, set up by `setUp`.
-    void connectInstrument(const std::function<void(SimulatedInstrument &)> &setUp,
-                           const MeasurementLimits &limits = {})
+    void cleanup()
     {
-        m_window.reset();
+        m_window.reset(); // the window goes before its instrument
+        m_instrument.reset();
+    }
+    // Each entry does its work from the menu (the cases below use the shortcuts).
+    void menuEntries()
+    {
+        show(ringedEye(100, 50));
+        choose("setReferenceAction", true);
+        show(ringedEye(100, 60)); // the live eye moves on
+        choose("compareAction", true);
+        QTRY_VERIFY(compareWindow() && compareWindow()->isVisible());
+        QCOMPARE(compareWindow()->windowTitle(), QString("Zentaval Compare"));
+        QTRY_COMPARE(text(compareWindow(), "referenceOpenArea"), QString("5000 px"));
+        const QString details = text(compareWindow(), "referenceDetails");
+        QVERIFY2(QRegularExpression("^shown at \\d\\d:\\d\\d:\\d\\d").match(details).hasMatch(),
+                 qPrintable(details));
+        QCOMPARE(shownOn(compareWindow(), "referencePicture"), twice(ringedEye(100, 50)));
+
+        // A file that is no capture picture leaves the reference as it was.
+        QString said;
+        answerSaveDialog(saveFile("small.png", ringedEye(100, 60).scaled(100, 100)));
+        answerMessageBox(&said);
+        choose("openReferenceAction", true);
+        QTRY_VERIFY(!said.isEmpty());
+        QVERIFY2(said.contains("small.png is no capture picture"), qPrintable(said));
+        compared("5000 px");
+        choose("clearReferenceAction", true);
+        QVERIFY(text(compared("\u2014"), "referencePicture").startsWith("No reference."));
+    }
+    void outlineDrawnWhereTheReferenceOpeningEnds()
+    {
+        QLabel *plot = m_window->form()->EyePlot;
+        show(ringedEye(100, 60));
+        choose("setReferenceAction", false);
+        show(ringedEye(100, 54)); // the eye closes: its ring's bottom is six rows higher
+        const QImage live = plot->grab().toImage();
+        choose("referenceOutlineAction", false);
+        const QImage drawn = plot->grab().toImage();
+        QCOMPARE(drawn.size(), QSize(478, 508));
+        // The reference opening spans (70, 97) to (169, 156), each pixel shown
+        // as 2 x 2; the outline covers its boundary's 316 pixels and nothing else.
+        for (const QPoint &edge : {QPoint(70, 97), QPoint(169, 97), QPoint(70, 156), QPoint(169, 156),
+                                   QPoint(120, 97), QPoint(120, 156), QPoint(70, 130), QPoint(169, 130)}) {
+            QCOMPARE(colourAt(drawn, 2 * edge.x(), 2 * edge.y()), Outline);
+            QCOMPARE(colourAt(drawn, 2 * edge.x() + 1, 2 * edge.y() + 1), Outline);
+        }
+        int outlined = 0;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                if (colourAt(drawn, x, y) == Outline)
+                    ++outlined;
+                else
+                    QVERIFY2(drawn.pixel(x, y) == live.pixel(x, y),
+                             qPrintable(QString("%1, %2").arg(x).arg(y)));
+            }
+        }
+        QCOMPARE(outlined, 4 * (2 * 100 + 2 * 60 - 4));
+        choose("referenceOutlineAction", true); // off again: the live eye alone
+        QCOMPARE(plot->grab().toImage(), live);
+    }
+    void compareWindowShowsTheFiguresAndFollowsTheEye()
+    {
+        // The reference as the instrument sent it: turned back, 24 bits.
+        const QString reference
+            = saveFile("reference.bmp", ringedEye(100, 60).transformed(QTransform().rotate(-90)));
+        answerSaveDialog(reference);
+        choose("openReferenceAction", true);
+        show(ringedEye(100, 54));
+        CompareWindow *window = compared("6000 px");
+        QVERIFY(window->isVisible());
+        QCOMPARE(text(window, "currentOpenArea"), QString("5400 px"));
+        QCOMPARE(text(window, "openChange"), QString("-10.00 %"));
+        QCOMPARE(text(window, "changedShare"), QString("0.35 %"));
+        QVERIFY(text(window, "referenceDetails").startsWith(reference));
+        QVERIFY(text(window, "currentDetails").startsWith("shown at "));
+        QCOMPARE(shownOn(window, "referencePicture"), twice(ringedEye(100, 60)));
+
+        // The difference at twice its size: grey where both rings are, red where
+        // only the current one is, blue where only the reference's is.
+        QCOMPARE(shownOn(window, "differencePicture"), twice(window->difference()));
+        QCOMPARE(colourAt(window->difference(), 100, 96), QColor(128, 128, 128));
+        QCOMPARE(colourAt(window->difference(), 100, 151), QColor(230, 0, 0));
+        QCOMPARE(colourAt(window->difference(), 100, 157), QColor(0, 0, 230));
+
+        // The next capture pass shows a wider eye: the window follows.
+        show(ringedEye(100, 66));
+        QTRY_COMPARE(text(window, "currentOpenArea"), QString("6600 px"));
+        QCOMPARE(text(window, "openChange"), QString("10.00 %"));
+        QCOMPARE(shownOn(window, "currentPicture"), twice(ringedEye(100, 66)));
+
+        // Save Difference... writes the difference at the picture's own size.
+        const QString saved = m_dir.filePath("difference.png");
+        answerSaveDialog(saved);
+        QTest::mouseClick(window->findChild<QPushButton *>("saveDifferenceButton"), Qt::LeftButton);
+        QTRY_VERIFY(QFile::exists(saved));
+        QImageReader reader(saved);
+        QCOMPARE(reader.format(), QByteArray("png"));
+        const QImage written = reader.read();
+        QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
+                 window->difference().convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(colourAt(written, 100, 163), QColor(230, 0, 0));
+    }
+    // A scan of an eye that closes, outlined and compared with its golden eye;
+    // the picture saved with what is known of it, opened as the reference.
+    void compareFollowsAScan()
+    {
+        // The reference: a rendered eye as the instrument sends it. The scan: the
+        // same eye with late traces crossing its opening.
+        const QByteArray referenceBitmap = EyePicture::captureBitmap(11);
+        const QImage eye = Capture::shownPicture(QImage::fromData(referenceBitmap));
+        const QByteArray closingBitmap
+            = EyePicture::bmp24(closingEye(eye).transformed(QTransform().rotate(-90)));
+        const QString reference = m_dir.filePath("golden.bmp");
+        QFile golden(reference);
+        QVERIFY(golden.open(QIODevice::WriteOnly) && golden.write(referenceBitmap) == referenceBitmap.size());
+        golden.close();
+
+        MeasurementLimits limits;
+        limits.minHeight = 2; // no eye is 2 UI high
+        limits.requireLock = true;
         m_instrument = std::make_unique<SimulatedInstrument>();
-        setUp(*m_instrument);
+        m_instrument->setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(31337));
+        m_instrument->setBaudRate(1000000);
+        m_instrument->setCaptureSource([closingBitmap] { return closingBitmap; });
         m_window = makeWindow({m_instrument->devicePath()});
         m_window->setMeasurementLimits(limits);
-        activate(m_window.get());
-        QVERIFY2(connectTo(*m_window), qPrintable(m_window->form()->ResultsBox->toPlainText()
-                                                  + " | rows: " + rows(*m_window).join(", ")));
+        QVERIFY(activate(m_window.get()));
+        QVERIFY2(connectTo(*m_window), qPrintable(m_window->form()->ResultsBox->toPlainText()));
+        QSignalSpy readings(m_window->session(), &InstrumentSession::readingAccepted);
+        answerSaveDialog(reference);
+        choose("openReferenceAction", true);
+        choose("referenceOutlineAction", false);
+        choose("compareAction", false);
+        QTRY_VERIFY(compareWindow() && compareWindow()->isVisible());
+        CompareWindow *window = compareWindow();
+
+        const QString capture = m_dir.filePath("scanned.bmp");
+        scanInto(*m_window, capture);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->form()->ScanProgressBar->value(), 100, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->session()->scan(), InstrumentSession::Scan::Idle, 3000);
+        QCOMPARE(fileBytes(capture), closingBitmap);
+
+        // The window follows the scan: the file's picture, an eye that closes.
+        QTRY_COMPARE(shownOn(window, "currentPicture"), twice(closingEye(eye)));
+        QVERIFY(window->figures()
+                && window->figures()->currentOpenArea < window->figures()->referenceOpenArea);
+        // Known by the instrument and its reading when it was shown.
+        const QString details = text(window, "currentDetails");
+        QVERIFY2(details.startsWith("shown at ") && details.contains("Device: " + m_instrument->devicePath())
+                     && details.contains("eye_height_ui: "),
+                 qPrintable(details));
+        QVERIFY(saveScreenshot(m_window->grab().toImage(), "outline.png"));
+        QVERIFY(saveScreenshot(window->grab().toImage(), "compare.png"));
+
+        // Save Picture As...: the picture with its instrument, device, time and
+        // the last reading the window showed before it, in the log's columns.
+        QVERIFY(readings.count() > 0 || readings.wait(3000));
+        const QString path = m_dir.filePath("context.png");
+        const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1000);
+        answerSaveDialog(path);
+        choose("savePictureAction", false);
+        QTRY_VERIFY(QFile::exists(path));
+        const QImage saved(path);
+        QCOMPARE(saved.size(), QSize(239, 254));
+        QCOMPARE(saved.text("Instrument").toLatin1(),
+                 SimulatedInstrument::defaultIdentificationAnswer(31337).mid(1).chopped(1));
+        QCOMPARE(saved.text("Device"), m_instrument->devicePath());
+        const QDateTime time = QDateTime::fromString(saved.text("Time"), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= before
+                     && time <= QDateTime::currentDateTimeUtc(),
+                 qPrintable(saved.text("Time")));
+        QCOMPARE(saved.text("Software"),
+                 QCoreApplication::applicationName() + " " + QCoreApplication::applicationVersion());
+        MeasurementRow shown;
+        for (const QList<QVariant> &signal : std::as_const(readings)) {
+            const auto row = signal.at(1).value<MeasurementRow>();
+            if (row.time <= time)
+                shown = row;
+        }
+        const QStringList cells = QString::fromLatin1(csvLine(shown)).trimmed().split(',');
+        const QStringList columns = QString::fromLatin1(csvHeader()).trimmed().split(',');
+        for (int column = 0; column < 8; ++column)
+            QCOMPARE(saved.text(columns.at(column)), cells.at(column));
+        QCOMPARE(saved.text("lamp"), QString("green"));
+        QCOMPARE(saved.text("limits"), QString("eye_height_ui>=2 lamp=green"));
+        QCOMPARE(saved.text("pass"), QString("0"));
+
+        // Opened as the reference, the Compare window shows what it carries;
+        // the live picture is known by the same instrument.
+        answerSaveDialog(path);
+        choose("openReferenceAction", true);
+        QTRY_VERIFY(text(window, "referenceDetails").startsWith(path));
+        const QString carried = text(window, "referenceDetails");
+        QVERIFY2(carried.contains("Device: " + m_instrument->devicePath()) && carried.contains("pass: 0")
+                     && carried.contains("eye_height_ui: " + saved.text("eye_height_ui")),
+                 qPrintable(carried));
+        QVERIFY(text(window, "currentDetails").contains("Instrument: " + saved.text("Instrument")));
     }
-    // Chooses an entry from the context menu, or presses its shortcut.
+
+private:
     void choose(const char *actionName, bool fromMenu)
     {
-        auto *action = m_window->findChild<QAction *>(actionName);
-        QVERIFY2(action, actionName);
-        if (!fromMenu) {
-            activate(m_window.get());
-            return QTest::keySequence(m_window.get(), action->shortcut());
-        }
-        QMenu *menu = rightClick(m_window->form()->EyePlot);
-        QVERIFY(menu);
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        QVERIFY2(WindowHarness::choose(*m_window, actionName, fromMenu), actionName);
     }
     // Shows a picture on EyePlot as a Capturing pass does, and lets it paint.
     void show(const QImage &picture)
@@ -127,13 +293,7 @@ private:
         [&] { QTRY_COMPARE(text(compareWindow(), "referenceOpenArea"), referenceArea); }();
         return compareWindow();
     }
-    static CompareWindow *compareWindow()
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if (auto *window = qobject_cast<CompareWindow *>(widget))
-                return window;
-        return nullptr;
-    }
+    static CompareWindow *compareWindow() { return topLevels<CompareWindow>().value(0); }
     static QString text(QWidget *window, const char *name)
     {
         auto *label = window ? window->findChild<QLabel *>(name) : nullptr;
@@ -149,236 +309,6 @@ private:
     std::unique_ptr<SimulatedInstrument> m_instrument;
     std::unique_ptr<MainWindow> m_window;
 };
-
-void TestCompare::init()
-{
-    m_window = makeWindow({});
-    activate(m_window.get());
-}
-
-void TestCompare::cleanup()
-{
-    m_window.reset(); // the window goes before its instrument
-    m_instrument.reset();
-}
-
-// The entries and their shortcuts; each entry does its work from the menu
-// (the cases below use the shortcuts).
-void TestCompare::menuEntries()
-{
-    QMenu *menu = rightClick(m_window->form()->EyePlot);
-    QVERIFY(menu);
-    QStringList entries;
-    for (QAction *shown : menu->actions())
-        entries << shown->text() + " " + shown->shortcut().toString();
-    menu->hide();
-    for (const char *entry : {"Set as Reference Ctrl+Shift+R", "Open Reference... ", "Clear Reference ",
-                              "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K"})
-        QVERIFY2(entries.contains(entry), qPrintable(entries.join(" | ")));
-
-    show(ringedEye(100, 50));
-    choose("setReferenceAction", true);
-    show(ringedEye(100, 60)); // the live eye moves on
-    choose("compareAction", true);
-    QTRY_VERIFY(compareWindow() && compareWindow()->isVisible());
-    QCOMPARE(compareWindow()->windowTitle(), QString("Zentaval Compare"));
-    QTRY_COMPARE(text(compareWindow(), "referenceOpenArea"), QString("5000 px"));
-    const QString details = text(compareWindow(), "referenceDetails");
-    QVERIFY2(QRegularExpression("^shown at \\d\\d:\\d\\d:\\d\\d").match(details).hasMatch(), qPrintable(details));
-    QCOMPARE(shownOn(compareWindow(), "referencePicture"), twice(ringedEye(100, 50)));
-
-    // A file that is no capture picture leaves the reference as it was.
-    QString said;
-    answerSaveDialog(saveFile("small.png", ringedEye(100, 60).scaled(100, 100)));
-    answerMessageBox(&said);
-    choose("openReferenceAction", true);
-    QTRY_VERIFY(!said.isEmpty());
-    QVERIFY2(said.contains("small.png is no capture picture"), qPrintable(said));
-    compared("5000 px");
-
-    answerSaveDialog(saveFile("opened.png", ringedEye(50, 40)));
-    choose("openReferenceAction", true);
-    compared("2000 px");
-    choose("clearReferenceAction", true);
-    QVERIFY(text(compared("\u2014"), "referencePicture").startsWith("No reference."));
-}
-
-void TestCompare::outlineDrawnWhereTheReferenceOpeningEnds()
-{
-    QLabel *plot = m_window->form()->EyePlot;
-    show(ringedEye(100, 60));
-    choose("setReferenceAction", false);
-    show(ringedEye(100, 54)); // the eye closes: its ring's bottom is six rows higher
-    const QImage live = plot->grab().toImage();
-    choose("referenceOutlineAction", false);
-    const QImage drawn = plot->grab().toImage();
-    QCOMPARE(drawn.size(), QSize(478, 508));
-    // The reference opening spans (70, 97) to (169, 156), each pixel shown
-    // as 2 x 2; the outline covers its boundary's 316 pixels and nothing else.
-    for (const QPoint &edge : {QPoint(70, 97), QPoint(169, 97), QPoint(70, 156), QPoint(169, 156),
-                               QPoint(120, 97), QPoint(120, 156), QPoint(70, 130), QPoint(169, 130)}) {
-        QCOMPARE(colourAt(drawn, 2 * edge.x(), 2 * edge.y()), Outline);
-        QCOMPARE(colourAt(drawn, 2 * edge.x() + 1, 2 * edge.y() + 1), Outline);
-    }
-    int outlined = 0;
-    for (int y = 0; y < drawn.height(); ++y) {
-        for (int x = 0; x < drawn.width(); ++x) {
-            if (colourAt(drawn, x, y) == Outline)
-                ++outlined;
-            else
-                QVERIFY2(drawn.pixel(x, y) == live.pixel(x, y), qPrintable(QString("%1, %2").arg(x).arg(y)));
-        }
-    }
-    QCOMPARE(outlined, 4 * (2 * 100 + 2 * 60 - 4));
-    choose("referenceOutlineAction", true); // off again: the live eye alone
-    QCOMPARE(plot->grab().toImage(), live);
-}
-
-void TestCompare::compareWindowShowsTheFiguresAndFollowsTheEye()
-{
-    // The reference as the instrument sent it: turned back, 24 bits.
-    const QString reference
-        = saveFile("reference.bmp", ringedEye(100, 60).transformed(QTransform().rotate(-90)));
-    answerSaveDialog(reference);
-    choose("openReferenceAction", true);
-    show(ringedEye(100, 54));
-    CompareWindow *window = compared("6000 px");
-    QVERIFY(window->isVisible());
-    QCOMPARE(text(window, "currentOpenArea"), QString("5400 px"));
-    QCOMPARE(text(window, "openChange"), QString("-10.00 %"));
-    QCOMPARE(text(window, "changedShare"), QString("0.35 %"));
-    QVERIFY(text(window, "referenceDetails").startsWith(reference));
-    QVERIFY(text(window, "currentDetails").startsWith("shown at "));
-    QCOMPARE(shownOn(window, "referencePicture"), twice(ringedEye(100, 60)));
-
-    // The difference at twice its size: grey where both rings are, red where
-    // only the current one is, blue where only the reference's is.
-    QCOMPARE(shownOn(window, "differencePicture"), twice(window->difference()));
-    QCOMPARE(colourAt(window->difference(), 100, 96), QColor(128, 128, 128));
-    QCOMPARE(colourAt(window->difference(), 100, 151), QColor(230, 0, 0));
-    QCOMPARE(colourAt(window->difference(), 100, 157), QColor(0, 0, 230));
-
-    // The next capture pass shows a wider eye: the window follows.
-    show(ringedEye(100, 66));
-    QTRY_COMPARE(text(window, "currentOpenArea"), QString("6600 px"));
-    QCOMPARE(text(window, "openChange"), QString("10.00 %"));
-    QCOMPARE(shownOn(window, "currentPicture"), twice(ringedEye(100, 66)));
-
-    // Save Difference... writes the difference at the picture's own size.
-    const QString saved = m_dir.filePath("difference.png");
-    answerSaveDialog(saved);
-    QTest::mouseClick(window->findChild<QPushButton *>("saveDifferenceButton"), Qt::LeftButton);
-    QTRY_VERIFY(QFile::exists(saved));
-    QImageReader reader(saved);
-    QCOMPARE(reader.format(), QByteArray("png"));
-    const QImage written = reader.read();
-    QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
-             window->difference().convertToFormat(QImage::Format_RGB32));
-    QCOMPARE(colourAt(written, 100, 163), QColor(230, 0, 0));
-}
-
-// A scan of an eye that closes, outlined and compared with its golden eye;
-// the picture saved with what is known of it, opened as the reference.
-void TestCompare::compareFollowsAScan()
-{
-    // The reference: a rendered eye as the instrument sends it. The scan: the
-    // same eye with late traces crossing its opening.
-    const QByteArray referenceBitmap = EyePicture::captureBitmap(11);
-    const QImage eye = Capture::shownPicture(QImage::fromData(referenceBitmap));
-    const QByteArray closingBitmap = EyePicture::bmp24(closingEye(eye).transformed(QTransform().rotate(-90)));
-    const QString reference = m_dir.filePath("golden.bmp");
-    QFile golden(reference);
-    QVERIFY(golden.open(QIODevice::WriteOnly) && golden.write(referenceBitmap) == referenceBitmap.size());
-    golden.close();
-
-    MeasurementLimits limits;
-    limits.minHeight = 2; // no eye is 2 UI high
-    limits.requireLock = true;
-    connectInstrument(
-        [closingBitmap](SimulatedInstrument &instrument) {
-            instrument.setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(31337));
-            instrument.setBaudRate(1000000);
-            instrument.setCaptureSource([closingBitmap] { return closingBitmap; });
-        },
-        limits);
-    QSignalSpy readings(m_window->session(), &InstrumentSession::readingAccepted);
-    answerSaveDialog(reference);
-    choose("openReferenceAction", true);
-    choose("referenceOutlineAction", false);
-    choose("compareAction", false);
-    QTRY_VERIFY(compareWindow() && compareWindow()->isVisible());
-    CompareWindow *window = compareWindow();
-
-    const QString capture = m_dir.filePath("scanned.bmp");
-    scanInto(*m_window, capture);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->form()->ScanProgressBar->value(), 100, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->session()->scan(), InstrumentSession::Scan::Idle, 3000);
-    QCOMPARE(fileBytes(capture), closingBitmap);
-
-    // The window compares the file's picture with the reference's.
-    const auto occupancyOf = [](const QString &file) {
-        return EyeComparison::occupancy(PictureFile::rgbPixels(PictureFile::loadCapturePicture(file).picture));
-    };
-    const EyeComparison::Figures expected = *EyeComparison::compare(occupancyOf(reference), occupancyOf(capture));
-    QVERIFY(expected.referenceOpenArea > 5000 && expected.currentOpenArea < expected.referenceOpenArea);
-    QTRY_COMPARE(window->figures().value_or(EyeComparison::Figures()).currentOpenArea,
-                 expected.currentOpenArea);
-    QCOMPARE(window->figures()->referenceOpenArea, expected.referenceOpenArea);
-    QCOMPARE(window->figures()->changedPercent, expected.changedPercent);
-    QCOMPARE(text(window, "currentOpenArea"), QString("%1 px").arg(expected.currentOpenArea));
-    QCOMPARE(shownOn(window, "currentPicture"), twice(closingEye(eye)));
-    // Known by the instrument and its reading when it was shown.
-    const QString details = text(window, "currentDetails");
-    QVERIFY2(details.startsWith("shown at ") && details.contains("Device: " + m_instrument->devicePath())
-                 && details.contains("eye_height_ui: "),
-             qPrintable(details));
-    QVERIFY(saveScreenshot(m_window->grab().toImage(), "outline.png"));
-    QVERIFY(saveScreenshot(window->grab().toImage(), "compare.png"));
-
-    // Save Picture As...: the picture with its instrument, device, time and
-    // the last reading the window showed before it, in the log's columns.
-    QVERIFY(readings.count() > 0 || readings.wait(3000));
-    const QString path = m_dir.filePath("context.png");
-    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1000);
-    answerSaveDialog(path);
-    choose("savePictureAction", false);
-    QTRY_VERIFY(QFile::exists(path));
-    const QImage saved(path);
-    QCOMPARE(saved.size(), QSize(239, 254));
-    QCOMPARE(saved.text("Instrument").toLatin1(),
-             SimulatedInstrument::defaultIdentificationAnswer(31337).mid(1).chopped(1));
-    QCOMPARE(saved.text("Device"), m_instrument->devicePath());
-    const QDateTime time = QDateTime::fromString(saved.text("Time"), Qt::ISODateWithMs);
-    QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time >= before
-                 && time <= QDateTime::currentDateTimeUtc(),
-             qPrintable(saved.text("Time")));
-    QCOMPARE(saved.text("Software"),
-             QCoreApplication::applicationName() + " " + QCoreApplication::applicationVersion());
-    MeasurementRow shown;
-    for (const QList<QVariant> &signal : std::as_const(readings)) {
-        const auto row = signal.at(1).value<MeasurementRow>();
-        if (row.time <= time)
-            shown = row;
-    }
-    const QStringList cells = QString::fromLatin1(csvLine(shown)).trimmed().split(',');
-    const QStringList columns = QString::fromLatin1(csvHeader()).trimmed().split(',');
-    for (int column = 0; column < 8; ++column)
-        QCOMPARE(saved.text(columns.at(column)), cells.at(column));
-    QCOMPARE(saved.text("lamp"), QString("green"));
-    QCOMPARE(saved.text("limits"), QString("eye_height_ui>=2 lamp=green"));
-    QCOMPARE(saved.text("pass"), QString("0"));
-
-    // Opened as the reference, the Compare window shows what it carries;
-    // the live picture is known by the same instrument.
-    answerSaveDialog(path);
-    choose("openReferenceAction", true);
-    QTRY_VERIFY(text(window, "referenceDetails").startsWith(path));
-    const QString carried = text(window, "referenceDetails");
-    QVERIFY2(carried.contains("Device: " + m_instrument->devicePath()) && carried.contains("pass: 0")
-                 && carried.contains("eye_height_ui: " + saved.text("eye_height_ui")),
-             qPrintable(carried));
-    QVERIFY(text(window, "currentDetails").contains("Instrument: " + saved.text("Instrument")));
-}
 
 QTEST_MAIN(TestCompare)
 #include "tst_compare.moc"

@@ -1,7 +1,6 @@
 #include "window/aboutbx.h"
 #include "windowharness.h"
 
-#include <QDir>
 #include <QPainter>
 #include <QStyle>
 #include <QTextDocumentFragment>

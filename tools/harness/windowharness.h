@@ -4,10 +4,10 @@
 // pseudo-terminals, for the tests, the benchmarks and the long-run programs.
 
 #include "io/instrumentsession.h"
-#include "window/mainwindow.h"
-#include "window/mainwindowui.h"
 #include "io/serialports.h"
 #include "simulatedinstrument.h"
+#include "window/mainwindow.h"
+#include "window/mainwindowui.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -109,6 +109,43 @@ inline QMenu *rightClick(QWidget *widget)
     QContextMenuEvent event(QContextMenuEvent::Mouse, point, widget->mapToGlobal(point));
     QApplication::sendEvent(widget, &event);
     return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+// Shows `widget` and waits until it is the active window.
+inline bool activate(QWidget *widget)
+{
+    widget->show();
+    widget->activateWindow();
+    return QTest::qWaitForWindowActive(widget);
+}
+
+// Chooses one of the window's actions from the context menu over EyePlot, or
+// presses its shortcut; false when there is no such action or menu.
+inline bool choose(MainWindow &window, const char *actionName, bool fromMenu)
+{
+    auto *action = window.findChild<QAction *>(actionName);
+    if (!action)
+        return false;
+    if (!fromMenu) {
+        if (!activate(&window))
+            return false;
+        QTest::keySequence(&window, action->shortcut());
+        return true;
+    }
+    QMenu *menu = rightClick(window.form()->EyePlot);
+    if (menu)
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    return menu;
+}
+
+// The open top-level windows of one kind (a trend or compare window).
+template<typename Window> QList<Window *> topLevels()
+{
+    QList<Window *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *window = qobject_cast<Window *>(widget))
+            found << window;
+    return found;
 }
 
 // Answers the next message box with OK and keeps its text.
