@@ -92,6 +92,8 @@ void MainWindow::compose()
     connect(session, &InstrumentSession::captureProgressed, ui->ScanProgressBar, &QProgressBar::setValue);
     connect(session, &InstrumentSession::captureFailed, this, &MainWindow::showCaptureError);
     connect(session, &InstrumentSession::scanEnded, this, &MainWindow::showScanEnded);
+    // A scan withdrawn before it began (a client's CAPT:ABOR) shows no more.
+    connect(session, &InstrumentSession::scanWithdrawn, ui->ScanningLabel, &QLabel::clear);
     connect(session, &InstrumentSession::lost, this, &MainWindow::showLost);
 
     // The trend follows the instrument from its first connection, whether
