@@ -1,11 +1,13 @@
 #include "window/commandline.h"
 
 #include "io/instrumentoptions.h"
+#include "io/maskfile.h"
 #include "io/scpiserver.h"
 
 namespace {
 const QString LogOption = QStringLiteral("log");
 const QString ListenOption = QStringLiteral("listen");
+const QString MaskOption = QStringLiteral("mask");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -29,6 +31,11 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                                      "alone. SCPI has no authentication: serve beyond this machine only on a "
                                      "network you trust."),
                       QStringLiteral("[ADDRESS:]PORT")});
+    parser.addOption({MaskOption,
+                      QStringLiteral("Judge every capture by a mask: a shipped one by NAME (%1) or a mask FILE "
+                                     "(YAML); the Mask menu changes it.")
+                          .arg(MaskFile::shippedNames().join(QStringLiteral(", "))),
+                      QStringLiteral("NAME|FILE")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -64,6 +71,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
         if (!parseListenAddress(parser.value(ListenOption), &commandLine.listenAddress, &commandLine.listenPort,
                                 &reason))
             return fail(QStringLiteral("--listen: ") + reason);
+    }
+    if (parser.isSet(MaskOption)) {
+        const MaskFile::Loaded loaded = MaskFile::load(parser.value(MaskOption));
+        if (!loaded.mask)
+            return fail(QStringLiteral("--mask %1: %2").arg(parser.value(MaskOption), loaded.error));
+        commandLine.mask = loaded.mask;
     }
     const QStringList paths = parser.positionalArguments();
     if (!InstrumentOptions::checkDevicePaths(paths, &reason))
