@@ -198,6 +198,7 @@ std::optional<EyeMask::Mask> loadMaskOrSay(const QString &nameOrFile)
 {
     const MaskFile::Loaded loaded = MaskFile::load(nameOrFile);
     if (!loaded.mask)
-        printError(loaded.error.isEmpty() ? QStringLiteral("%1 is no mask").arg(nameOrFile) : loaded.error);
+        printError(loaded.error.contains(nameOrFile) ? loaded.error
+                                                     : QStringLiteral("%1: %2").arg(nameOrFile, loaded.error));
     return loaded.mask;
 }

@@ -93,7 +93,10 @@ MaskFile::Loaded loadClientMask(const QString &nameOrFile)
                             .arg(ScpiServer::MaximumMaskFileSize);
     if (!refused.error.isEmpty())
         return refused;
-    return MaskFile::load(nameOrFile);
+    MaskFile::Loaded loaded = MaskFile::load(nameOrFile);
+    if (!loaded.mask && !loaded.error.contains(nameOrFile))
+        loaded.error = QStringLiteral("%1: %2").arg(nameOrFile, loaded.error);
+    return loaded;
 }
 
 } // namespace
