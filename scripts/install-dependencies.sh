@@ -10,6 +10,7 @@ packages=(
     xvfb xauth
     clang-14 libclang-rt-14-dev
     libbenchmark-dev
+    libyaml-cpp-dev
     python3-pyvisa python3-pyvisa-py netcat-openbsd
 )
 

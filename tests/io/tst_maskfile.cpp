@@ -1,0 +1,175 @@
+#include "eyepicture.h"
+#include "io/maskfile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace EyeMask;
+
+namespace {
+
+// Lines 1 to 10; each error case changes one thing.
+const QByteArray validMask = "protocol: {name: Test, reference: here}\n"
+                             "units:\n"
+                             "  xscale: ui\n"
+                             "  yscale: amplitude\n"
+                             "mask:\n"
+                             "  - points:\n"
+                             "      - {x: -0.25, y: 0}\n"
+                             "      - {x: 0, y: 0.25}\n"
+                             "      - {x: 0.25, y: 0}\n"
+                             "conditions: {hitrate: 1e-12}\n";
+
+QByteArray changed(const char *from, const char *to)
+{
+    return QByteArray(validMask).replace(from, to);
+}
+
+MaskPolygon hexagon(double tip, double corner, double height)
+{
+    return {{-tip, 0}, {-corner, height}, {corner, height}, {tip, 0}, {corner, -height}, {-corner, -height}};
+}
+
+} // namespace
+
+class TestMaskFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusedWithLineAndReason_data();
+    void refusedWithLineAndReason();
+    void read();
+    void shippedMasks_data();
+    void shippedMasks();
+    void renderedEyesJudged();
+};
+
+void TestMaskFile::refusedWithLineAndReason_data()
+{
+    QTest::addColumn<QByteArray>("yaml");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("not YAML") << changed("xscale: ui", "xscale: [ui") << QStringLiteral("line 4: ");
+    QTest::newRow("empty") << QByteArray() << QStringLiteral("line 1: no mask file");
+    QTest::newRow("a list") << QByteArray("- 1\n- 2\n") << QStringLiteral("line 1: no mask file");
+    QTest::newRow("no mask list") << changed("mask:", "masks:") << QStringLiteral("line 1: no mask list");
+    QTest::newRow("mask not a list") << changed("mask:", "mask: 3\nmasks:")
+                                     << QStringLiteral("line 5: the mask is a list");
+    QTest::newRow("no units") << changed("units:", "unit:")
+                              << QStringLiteral("line 1: no units (xscale and yscale)");
+    QTest::newRow("unknown xscale") << changed("ui", "ns")
+                                    << QStringLiteral("line 3: unknown xscale \"ns\" (ui or ps)");
+    QTest::newRow("unknown yscale") << changed("amplitude", "dB")
+                                    << QStringLiteral("line 4: unknown yscale \"dB\" (mv, v or amplitude)");
+    QTest::newRow("a point without y")
+        << changed("{x: 0, y: 0.25}", "{x: 0}") << QStringLiteral("line 8: a point needs x and y");
+    QTest::newRow("y no number") << changed("y: 0.25", "y: high") << QStringLiteral("line 8: y is no number");
+    QTest::newRow("fewer than 3 points") << changed("      - {x: 0.25, y: 0}\n", "")
+                                         << QStringLiteral("line 7: a polygon needs at least 3 points");
+    QTest::newRow("a polygon without points")
+        << changed("- points:", "- corners:") << QStringLiteral("line 6: a polygon needs points");
+}
+
+void TestMaskFile::refusedWithLineAndReason()
+{
+    QFETCH(QByteArray, yaml);
+    QFETCH(QString, error);
+    const MaskFile::Loaded loaded = MaskFile::parse(yaml);
+    QVERIFY(!loaded.mask);
+    QVERIFY2(loaded.error.startsWith(error), qPrintable(loaded.error));
+}
+
+void TestMaskFile::read()
+{
+    const MaskFile::Loaded valid = MaskFile::parse(validMask);
+    QVERIFY2(valid.mask, qPrintable(valid.error));
+    QCOMPARE(valid.mask->name, QStringLiteral("Test"));
+    QCOMPARE(valid.mask->reference, QStringLiteral("here"));
+    QCOMPARE(valid.mask->hitRate, QStringLiteral("1e-12"));
+    QCOMPARE(valid.mask->polygons, QList<MaskPolygon>({{{-0.25, 0}, {0, 0.25}, {0.25, 0}}}));
+
+    // A file without a protocol name is named by its file; a file is
+    // loaded by its path, a shipped mask by its name.
+    QTemporaryDir dir;
+    const QString fileName = dir.filePath(QStringLiteral("own mask.yaml"));
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed("name: Test, ", "")) > 0);
+    file.close();
+    const MaskFile::Loaded loaded = MaskFile::load(fileName);
+    QVERIFY2(loaded.mask, qPrintable(loaded.error));
+    QCOMPARE(loaded.mask->name, QStringLiteral("own mask"));
+    QVERIFY(MaskFile::load(QStringLiteral("no-such-mask")).error.contains(QStringLiteral("nrz-hexagon")));
+    QVERIFY(!MaskFile::read(dir.filePath(QStringLiteral("missing.yaml"))).error.isEmpty());
+}
+
+void TestMaskFile::shippedMasks_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<int>("yScale");
+    QTest::addColumn<MaskPolygon>("centre");
+    QTest::addColumn<double>("limit"); // the forbidden regions begin at +-limit
+    QTest::newRow("nrz-hexagon") << QStringLiteral("nrz-hexagon") << QStringLiteral("NRZ hexagon")
+                                 << int(YScale::Amplitudes) << hexagon(0.25, 0.10, 0.25) << 0.9;
+    QTest::newRow("sff8431-host-tx") << QStringLiteral("sff8431-host-tx") << QStringLiteral("SFF-8431 host")
+                                     << int(YScale::Millivolts) << hexagon(0.38, 0.17, 95) << 350.0;
+}
+
+void TestMaskFile::shippedMasks()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, protocol);
+    QFETCH(int, yScale);
+    QFETCH(MaskPolygon, centre);
+    QFETCH(double, limit);
+    QCOMPARE(MaskFile::shippedNames(),
+             QStringList({QStringLiteral("nrz-hexagon"), QStringLiteral("sff8431-host-tx")}));
+    const MaskFile::Loaded loaded = MaskFile::load(name);
+    QVERIFY2(loaded.mask, qPrintable(loaded.error));
+    const Mask &mask = *loaded.mask;
+    QCOMPARE(mask.name, protocol);
+    QVERIFY(!mask.reference.isEmpty());
+    QCOMPARE(int(mask.xScale), int(XScale::UnitIntervals));
+    QCOMPARE(int(mask.yScale), yScale);
+    QCOMPARE(mask.polygons.size(), 3);
+    QCOMPARE(mask.polygons[0], centre);
+    // Above and below, across the picture (2 UI either way), to 10 times the limit.
+    QCOMPARE(mask.polygons[1], MaskPolygon({{-2, limit}, {2, limit}, {2, 10 * limit}, {-2, 10 * limit}}));
+    QCOMPARE(mask.polygons[2], MaskPolygon({{-2, -limit}, {-2, -10 * limit}, {2, -10 * limit}, {2, -limit}}));
+}
+
+void TestMaskFile::renderedEyesJudged()
+{
+    const std::optional<Mask> hexagonMask = MaskFile::load(QStringLiteral("nrz-hexagon")).mask;
+    const std::optional<Mask> sff = MaskFile::load(QStringLiteral("sff8431-host-tx")).mask;
+    QVERIFY(hexagonMask && sff);
+    MeasurementRow reading;
+    reading.amplitude = QStringLiteral("700");
+    reading.rate = QStringLiteral("10312.5");
+    const Scale scale = MaskFile::scaleOf(reading);
+    QCOMPARE(scale.rateMbps, 10312.5);
+    QCOMPARE(scale.amplitudeMv, 700.0);
+    reading.amplitude.clear();
+    QVERIFY(!MaskFile::scaleOf(reading).amplitudeMv && !MaskFile::scaleOf(std::nullopt).rateMbps);
+
+    for (const quint32 seed : {1u, 11u, 42u}) {
+        const QImage eye = EyePicture::renderEye(QSize(239, 254), seed);
+        const Result result = MaskFile::judgePicture(eye, *hexagonMask, {});
+        QVERIFY2(result.judged() && result.pass, qPrintable(summary(result)));
+        // The simulator's crossings lie at a quarter and three quarters of the width.
+        QVERIFY(qAbs(result.search.eye->leftCrossing - 59.25) <= 2
+                && qAbs(result.search.eye->rightCrossing - 178.75) <= 2);
+        QVERIFY2(result.marginPercent > 10 && result.marginPercent < 100, qPrintable(summary(result)));
+        // 700 mV from level to level puts 350 mV at the levels: the upper
+        // and lower halves of their traces are forbidden; at 500 mV none is.
+        const Result wide = MaskFile::judgePicture(eye, *sff, scale);
+        QVERIFY(!wide.pass && wide.hits.perPolygon[0] == 0 && wide.hits.perPolygon[1] > 1000);
+        QVERIFY2(MaskFile::judgePicture(eye, *sff, {{}, 500.0}).pass, qPrintable(summary(wide)));
+        QCOMPARE(MaskFile::judgePicture(eye, *sff, {}).placement.error,
+                 QStringLiteral("the amplitude is not known"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMaskFile)
+#include "tst_maskfile.moc"
