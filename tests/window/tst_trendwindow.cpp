@@ -117,7 +117,7 @@ void TestTrendWindow::menuOpensOnRightClickButNotOnThePortList()
                  QStringList({"Trend Ctrl+T", "Copy Picture Ctrl+C", "Save Picture As... Ctrl+Shift+S",
                               "Log Measurements... Ctrl+L", "Remote Control Ctrl+R", " ",
                               "Set as Reference Ctrl+Shift+R", "Open Reference... ", "Clear Reference ",
-                              "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K"}));
+                              "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K", " ", "Mask Ctrl+M"}));
         menu->hide();
     }
     QVERIFY(!rightClick(ui->PortSelBox));
