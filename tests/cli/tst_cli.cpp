@@ -142,32 +142,18 @@ private slots:
     void captureJudgedByMask();
 
 private:
-    QString writeMaskFiles();
+    QString boxMask();
 
     QTemporaryDir m_dir;
 };
 
-// Mask files in a folder of their own: a box over the crossings and levels
-// (hits on any eye), one in ps (it needs the rate), one that is no YAML.
-QString TestCli::writeMaskFiles()
+// A mask file whose box covers the crossings and levels: hits on any eye.
+QString TestCli::boxMask()
 {
-    const QDir folder(m_dir.filePath("masks"));
-    const QList<QPair<QString, QByteArray>> files {
-        {"box.yaml", "protocol: {name: Box, reference: a test}\nunits: {xscale: ui, yscale: amplitude}\n"
-                     "mask:\n  - points: [{x: -0.5, y: -0.6}, {x: 0.5, y: -0.6}, {x: 0.5, y: 0.6}, {x: -0.5, y: 0.6}]\n"},
-        {"ps.yaml", "protocol: {name: Picoseconds, reference: a test}\nunits: {xscale: ps, yscale: amplitude}\n"
-                    "mask:\n  - points: [{x: -10, y: 0}, {x: 0, y: 0.1}, {x: 10, y: 0}, {x: 0, y: -0.1}]\n"},
-        {"bad.yaml", "protocol: [unclosed\n"},
-    };
-    if (!folder.exists()) {
-        QDir().mkpath(folder.path());
-        for (const auto &[name, text] : files) {
-            QFile file(folder.filePath(name));
-            if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-                return QString();
-        }
-    }
-    return folder.path();
+    const QByteArray text = "protocol: {name: Box, reference: a test}\nunits: {xscale: ui, yscale: amplitude}\nmask:\n"
+                            "  - points: [{x: -0.5, y: -0.6}, {x: 0.5, y: -0.6}, {x: 0.5, y: 0.6}, {x: -0.5, y: 0.6}]\n";
+    QFile file(m_dir.filePath("box.yaml"));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
 }
 
 void TestCli::commandLine_data()
@@ -688,12 +674,12 @@ void TestCli::mask_data()
     const QString nrzPass = "picture: [^\n]*eye.png\nmask: NRZ hexagon\n" + eye
         + "hits: 0 \\(by polygon: 0, 0, 0\\)\nmargin: \\d+ %\nverdict: PASS\n";
     row("shipped mask, text", {"nrz-hexagon", "eye.png"}, 0, nrzPass);
-    row("a file's mask with hits, JSON", {"--format", "jsonl", "MASKS/box.yaml", "eye.bmp"}, 1,
+    row("a file's mask with hits, JSON", {"--format", "jsonl", "BOX", "eye.bmp"}, 1,
         json.arg("eye.bmp", "Box", "[1-9]\\d*", "false"));
     row("margin below --min-margin", {"--min-margin", "100", "nrz-hexagon", "eye.png"}, 1,
         ".*margin: \\d+ %\nverdict: FAIL\n", "below --min-margin 100 %");
     row("margin meets --min-margin", {"--min-margin", "-100", "nrz-hexagon", "eye.png"}, 0, nrzPass);
-    row("hits within --max-hits", {"--max-hits", "100000", "MASKS/box.yaml", "eye.png"}, 0, ".*verdict: PASS\n");
+    row("hits within --max-hits", {"--max-hits", "100000", "BOX", "eye.png"}, 0, ".*verdict: PASS\n");
     // A mask in mV takes the amplitude of the PNG's reading, or the one given.
     row("amplitude of the PNG's reading", {"--format", "jsonl", "sff8431-host-tx", "eye.png"}, 0,
         json.arg("eye.png", "SFF-8431 host", "0", "true"));
@@ -701,16 +687,14 @@ void TestCli::mask_data()
         1, json.arg("eye.png", "SFF-8431 host", "[1-9]\\d*", "false"));
     row("a bitmap carries no amplitude", {"sff8431-host-tx", "eye.bmp"}, 2, ".*verdict: NOT PLACED.*\n",
         "the amplitude is not known");
-    row("rate given for a bitmap", {"--rate", "9953.2", "MASKS/ps.yaml", "eye.bmp"}, 0, ".*verdict: PASS\n");
-    row("rate of the PNG's reading", {"MASKS/ps.yaml", "eye.png"}, 0, ".*verdict: PASS\n");
     row("no eye", {"nrz-hexagon", "blank.bmp"}, 4, ".*eye: none \\(no opening\\)\nverdict: NO EYE\n",
         "blank.bmp: no eye (no opening)");
     row("a picture that cannot be read", {"nrz-hexagon", "notes.txt"}, 3, "", "notes.txt is no picture");
-    row("unreadable is worse than no eye and a failure", {"MASKS/box.yaml", "eye.png", "blank.bmp", "notes.txt"},
+    row("unreadable is worse than no eye and a failure", {"BOX", "eye.png", "blank.bmp", "notes.txt"},
         3, ".*verdict: FAIL\n.*verdict: NO EYE\n");
     row("a mask that cannot be placed is worse than unreadable", {"sff8431-host-tx", "notes.txt", "eye.bmp"}, 2,
         ".*verdict: NOT PLACED.*\n");
-    row("a file that is no mask", {"MASKS/bad.yaml", "eye.png"}, 2, "", "bad.yaml: line ");
+    row("a file that is no mask", {"notes.txt", "eye.png"}, 2, "", "notes.txt: line 1: no mask file");
     row("no such mask", {"nrz", "eye.png"}, 2, "", "no mask named \"nrz\"");
     row("annotated", {"--output", "annotated.png", "--amplitude", "600", "sff8431-host-tx", "eye.png"}, 1,
         ".*verdict: FAIL\n");
@@ -740,9 +724,7 @@ void TestCli::mask()
         QFile notes(folder.filePath("notes.txt"));
         QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no picture\n") > 0);
     }
-    const QString masks = writeMaskFiles();
-    QVERIFY(!masks.isEmpty());
-    arguments.replaceInStrings("MASKS", masks);
+    arguments.replaceInStrings("BOX", boxMask());
     Cli cli(QStringList {"mask"} + arguments, folder.path());
     QVERIFY(cli.finish());
     QCOMPARE(cli.status(), status);
@@ -780,8 +762,8 @@ void TestCli::captureJudgedByMask_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("maskPass");
     QTest::newRow("passes") << "nrz-hexagon" << 0 << "1";
-    QTest::newRow("fails, the file written") << "MASKS/box.yaml" << 1 << "0";
-    QTest::newRow("a file that is no mask") << "MASKS/bad.yaml" << 2 << "";
+    QTest::newRow("fails, the file written") << "BOX" << 1 << "0";
+    QTest::newRow("a file that is no mask") << QFINDTESTDATA("tst_cli.cpp") << 2 << "";
 }
 
 void TestCli::captureJudgedByMask()
@@ -792,7 +774,7 @@ void TestCli::captureJudgedByMask()
     auto simulated = instrument();
     simulated->setBaudRate(4000000);
     const QString path = m_dir.filePath(QStringLiteral("judged-%1.png").arg(status));
-    Cli cli({"capture", "-q", "--mask", mask.replace("MASKS", writeMaskFiles()), "--output", path,
+    Cli cli({"capture", "-q", "--mask", mask.replace("BOX", boxMask()), "--output", path,
              simulated->devicePath()});
     QVERIFY(cli.finish());
     QCOMPARE(cli.status(), status);
