@@ -122,7 +122,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
     parser.addOptions({
         {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
         {FormatOption,
-         QStringLiteral("list and compare: text or jsonl (default text). measure: csv or jsonl "
+         QStringLiteral("list, compare and mask: text or jsonl (default text). measure: csv or jsonl "
                         "(default jsonl for an output ending in .jsonl or .json, else csv)."),
          QStringLiteral("FORMAT")},
         {IntervalOption,

@@ -79,8 +79,8 @@ int MaskCommand::judgeFile(const QString &fileName, const EyeMask::Mask &mask)
         printError(loaded.error);
         return ExitStatus::PictureUnreadable;
     }
-    EyeMask::Result result = MaskFile::judgePicture(loaded.picture, mask, pictureScale(loaded.entries, m_options),
-                                                    m_options.maxHits);
+    EyeMask::Result result = MaskFile::judgePicture(
+        loaded.picture, mask, pictureScale(loaded.entries, m_options), m_options.maxHits);
     const bool pass = maskPasses(result, m_options);
     const QByteArray report = maskReport(fileName, result, mask.hitRate, pass, m_options.maskFormat);
     std::fwrite(report.constData(), 1, size_t(report.size()), stdout);
@@ -142,8 +142,8 @@ bool maskPasses(const EyeMask::Result &result, const CliOptions &options)
     return result.pass && (!options.minMarginPercent || result.marginPercent >= *options.minMarginPercent);
 }
 
-QByteArray maskReport(const QString &picture, const EyeMask::Result &result, const QString &hitRate, bool pass,
-                      MaskFormat format)
+QByteArray maskReport(const QString &picture, const EyeMask::Result &result, const QString &hitRate,
+                      bool pass, MaskFormat format)
 {
     const std::optional<EyeMask::EyeGeometry> eye = result.search.eye;
     const bool judged = result.judged();
@@ -152,8 +152,10 @@ QByteArray maskReport(const QString &picture, const EyeMask::Result &result, con
         perPolygon << QString::number(hits);
 
     if (format == MaskFormat::JsonLines) {
-        const auto value = [](bool known, const QString &text) { return known ? text : QStringLiteral("null"); };
-        QString line = QStringLiteral("{\"picture\":%1,\"mask\":%2").arg(jsonString(picture), jsonString(result.maskName));
+        const auto value
+            = [](bool known, const QString &text) { return known ? text : QStringLiteral("null"); };
+        QString line = QStringLiteral("{\"picture\":%1,\"mask\":%2")
+                           .arg(jsonString(picture), jsonString(result.maskName));
         const QList<QPair<const char *, QString>> fields {
             {"left_crossing_px", eye ? pixels(eye->leftCrossing) : QString()},
             {"right_crossing_px", eye ? pixels(eye->rightCrossing) : QString()},
@@ -180,14 +182,18 @@ QByteArray maskReport(const QString &picture, const EyeMask::Result &result, con
               << QStringLiteral("verdict: NO EYE");
         return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
     }
-    lines << QStringLiteral("crossings: %1 px, %2 px").arg(pixels(eye->leftCrossing), pixels(eye->rightCrossing))
-          << QStringLiteral("unit interval: %1 px").arg(pixels(eye->unitInterval()))
-          << QStringLiteral("levels: one %1 px, zero %2 px").arg(pixels(eye->oneLevel), pixels(eye->zeroLevel))
-          << QStringLiteral("crossing level: %1 %").arg(pixels(eye->crossingPercent()));
+    lines
+        << QStringLiteral("crossings: %1 px, %2 px")
+               .arg(pixels(eye->leftCrossing), pixels(eye->rightCrossing))
+        << QStringLiteral("unit interval: %1 px").arg(pixels(eye->unitInterval()))
+        << QStringLiteral("levels: one %1 px, zero %2 px").arg(pixels(eye->oneLevel), pixels(eye->zeroLevel))
+        << QStringLiteral("crossing level: %1 %").arg(pixels(eye->crossingPercent()));
     if (!judged) {
         lines << QStringLiteral("verdict: NOT PLACED (%1)").arg(result.placement.error);
     } else {
-        lines << QStringLiteral("hits: %1 (by polygon: %2)").arg(result.hits.total).arg(perPolygon.join(QStringLiteral(", ")))
+        lines << QStringLiteral("hits: %1 (by polygon: %2)")
+                     .arg(result.hits.total)
+                     .arg(perPolygon.join(QStringLiteral(", ")))
               << QStringLiteral("margin: %1 %").arg(result.marginPercent)
               << QStringLiteral("verdict: ") + (pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
     }
@@ -198,7 +204,8 @@ std::optional<EyeMask::Mask> loadMaskOrSay(const QString &nameOrFile)
 {
     const MaskFile::Loaded loaded = MaskFile::load(nameOrFile);
     if (!loaded.mask)
-        printError(loaded.error.contains(nameOrFile) ? loaded.error
-                                                     : QStringLiteral("%1: %2").arg(nameOrFile, loaded.error));
+        printError(loaded.error.contains(nameOrFile)
+                       ? loaded.error
+                       : QStringLiteral("%1: %2").arg(nameOrFile, loaded.error));
     return loaded.mask;
 }

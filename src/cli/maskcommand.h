@@ -40,8 +40,8 @@ bool maskPasses(const EyeMask::Result &result, const CliOptions &options);
 // with "picture", "mask", "left_crossing_px", "right_crossing_px", "ui_px",
 // "one_level_px", "zero_level_px", "crossing_pct", "hits", "margin_pct",
 // "pass" and "hits_per_polygon" (null for what is not known).
-QByteArray maskReport(const QString &picture, const EyeMask::Result &result, const QString &hitRate, bool pass,
-                      MaskFormat format);
+QByteArray maskReport(const QString &picture, const EyeMask::Result &result, const QString &hitRate,
+                      bool pass, MaskFormat format);
 
 // A mask as zentaval-cli names it (a shipped name or a file), or the reason
 // it is none, said on standard error.

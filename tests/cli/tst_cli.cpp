@@ -150,7 +150,7 @@ private:
 // A mask file whose box covers the crossings and levels: hits on any eye.
 QString TestCli::boxMask()
 {
-    const QByteArray text = "protocol: {name: Box, reference: a test}\nunits: {xscale: ui, yscale: amplitude}\nmask:\n"
+    const QByteArray text = "protocol: {name: Box, reference: test}\nunits: {xscale: ui, yscale: amplitude}\nmask:\n"
                             "  - points: [{x: -0.5, y: -0.6}, {x: 0.5, y: -0.6}, {x: 0.5, y: 0.6}, {x: -0.5, y: 0.6}]\n";
     QFile file(m_dir.filePath("box.yaml"));
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
