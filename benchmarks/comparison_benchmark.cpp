@@ -1,10 +1,14 @@
 // The cost of comparing two eyes: the figures for two pictures (as the
 // Compare window and zentaval-cli compare work them out), the Compare
 // window following one new picture, and EyePlot's repaint with the
-// reference outline over it beside the repaint without.
+// reference outline over it beside the repaint without; the same with the
+// mask test drawn over it (the mask, its hits, the eye found, the corner
+// line), for a repaint alone and for a new picture, which is judged.
 
 #include "eyepicture.h"
 #include "io/capturefile.h"
+#include "io/instrumentsession.h"
+#include "io/maskfile.h"
 #include "io/picturefile.h"
 #include "io/serialports.h"
 #include "rules/eyecomparison.h"
@@ -116,6 +120,46 @@ void EyePlotRepaintWithOutline(benchmark::State &state)
         bench.showAndRepaint();
 }
 BENCHMARK(EyePlotRepaintWithOutline)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A repaint of the same picture (an expose, a dialog moved over it): the
+// judgement is kept, only drawn.
+void EyePlotRepaintSamePicture(benchmark::State &state)
+{
+    WindowBench bench(state);
+    bench.eyePlot->setPixmap(QPixmap::fromImage(bench.current));
+    for (auto _ : state)
+        bench.eyePlot->repaint();
+}
+BENCHMARK(EyePlotRepaintSamePicture)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same with the reference outline and a mask that the closing eye hits.
+void EyePlotRepaintSamePictureWithMask(benchmark::State &state)
+{
+    WindowBench bench(state);
+    bench.eyePlot->setPixmap(QPixmap::fromImage(bench.reference));
+    bench.comparison->setReferenceFromShown();
+    bench.comparison->setOutlineShown(true);
+    bench.window->session()->setMask(MaskFile::load(QStringLiteral("nrz-hexagon")).mask);
+    bench.eyePlot->setPixmap(QPixmap::fromImage(bench.current));
+    bench.eyePlot->repaint();
+    if (!bench.window->session()->mask())
+        state.SkipWithError("no nrz-hexagon mask");
+    for (auto _ : state)
+        bench.eyePlot->repaint();
+}
+BENCHMARK(EyePlotRepaintSamePictureWithMask)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A Capturing pass's new picture with the mask in use: judged, then drawn.
+void EyePlotRepaintWithMask(benchmark::State &state)
+{
+    WindowBench bench(state);
+    bench.window->session()->setMask(MaskFile::load(QStringLiteral("nrz-hexagon")).mask);
+    if (!bench.window->session()->mask())
+        state.SkipWithError("no nrz-hexagon mask");
+    for (auto _ : state)
+        bench.showAndRepaint();
+}
+BENCHMARK(EyePlotRepaintWithMask)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // The Compare window after a new picture: the figures, the difference and
 // the three enlarged pictures set on their labels, then painted.

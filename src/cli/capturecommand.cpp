@@ -1,11 +1,14 @@
 #include "cli/capturecommand.h"
 
 #include "cli/exitstatus.h"
+#include "cli/maskcommand.h"
 #include "io/capturefile.h"
 #include "io/picturefile.h"
 
 #include <QCoreApplication>
 #include <QImage>
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -44,6 +47,15 @@ void CaptureCommand::start()
         printError(problem);
         finish(ExitStatus::FileNotWritten);
         return;
+    }
+    // A mask that cannot be read ends the command before anything is sent.
+    if (!m_options.mask.isEmpty()) {
+        const std::optional<EyeMask::Mask> mask = loadMaskOrSay(m_options.mask);
+        if (!mask) {
+            finish(ExitStatus::UsageError);
+            return;
+        }
+        m_session.setMask(mask, m_options.mask);
     }
     m_session.probe(portsToProbe(m_session.ports(), m_options.devices));
 }
@@ -88,7 +100,7 @@ void CaptureCommand::instrumentFound(const QList<InstrumentProbe::Result> &resul
               QStringLiteral("capturing from %1 into %2").arg(results.at(found).port.systemLocation, m_options.output));
 }
 
-QString CaptureCommand::writePicture(const QByteArray &capture) const
+QString CaptureCommand::writePicture(const QByteArray &capture, const std::optional<EyeMask::Result> &mask) const
 {
     const QImage picture = Capture::shownPicture(QImage::fromData(capture, "BMP"));
     if (picture.isNull())
@@ -99,6 +111,7 @@ QString CaptureCommand::writePicture(const QByteArray &capture) const
     context.device = m_session.device();
     context.time = QDateTime::currentDateTimeUtc();
     context.reading = m_reading;
+    context.mask = mask;
     QString error;
     if (!PictureFile::savePng(picture, m_options.output, context, &error))
         return QStringLiteral("%1 cannot be written: %2").arg(m_options.output, error);
@@ -113,24 +126,45 @@ void CaptureCommand::scanEnded(const Capture::ScanOutcome &outcome, const QStrin
     m_progress.finish();
     QString writeError = captureError;
     if (writeError.isEmpty() && m_options.captureFormat == CaptureFormat::Png)
-        writeError = writePicture(m_session.captureBytes());
+        writeError = writePicture(m_session.captureBytes(), m_session.maskResult());
     if (!writeError.isEmpty()) {
         printError(QStringLiteral("%1 could not be written: %2").arg(m_options.output, writeError));
         finish(ExitStatus::FileNotWritten);
         return;
     }
     const double seconds = m_clock.elapsed() / 1000.0;
+    const bool maskPassed = judgeByMask();
     if (outcome.complete) {
         printNote(m_options,
                   QStringLiteral("%1 bytes in %2 s into %3")
                       .arg(outcome.received)
                       .arg(seconds, 0, 'f', 2)
                       .arg(m_options.output));
-        finish(ExitStatus::Done);
+        finish(maskPassed ? ExitStatus::Done : ExitStatus::LimitMissed);
         return;
     }
     printError(QStringLiteral("capture incomplete: ") + Capture::incompleteCaptureText(m_options.output, outcome));
     finish(ExitStatus::CaptureIncomplete);
+}
+
+// The capture judged by the mask, as mask judges a picture: printed, and
+// whether it passed (true without a mask).
+bool CaptureCommand::judgeByMask() const
+{
+    const std::optional<EyeMask::Mask> mask = m_session.mask();
+    if (!mask)
+        return true;
+    const std::optional<EyeMask::Result> result = m_session.maskResult();
+    if (!result) {
+        printError(QStringLiteral("no capture picture to judge by %1").arg(mask->name));
+        return false;
+    }
+    const QByteArray report = maskReport(m_options.output, *result, mask->hitRate, result->pass, MaskFormat::Text);
+    std::fwrite(report.constData(), 1, size_t(report.size()), stdout);
+    std::fflush(stdout);
+    if (!result->judged())
+        printError(EyeMask::summary(*result));
+    return result->pass;
 }
 
 void CaptureCommand::finish(int exitStatus)

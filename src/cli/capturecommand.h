@@ -13,7 +13,9 @@
 // placed by the window's rules. A .bmp file is the template until the bytes
 // come and the instrument's bitmap when they have; a .png file is the
 // picture as the window shows it, with the instrument, its device, the time
-// and the reading taken just before the scan as text entries.
+// and the reading taken just before the scan as text entries. With a mask
+// the capture is judged by it (printed, and in a .png's text entries); one
+// that fails ends the command with 1 once the file is written.
 class CaptureCommand : public CliCommand
 {
     Q_OBJECT
@@ -27,7 +29,8 @@ public:
 
 private:
     void instrumentFound(const QList<InstrumentProbe::Result> &results);
-    QString writePicture(const QByteArray &capture) const;
+    QString writePicture(const QByteArray &capture, const std::optional<EyeMask::Result> &mask = {}) const;
+    bool judgeByMask() const;
     void scanEnded(const Capture::ScanOutcome &outcome, const QString &captureError);
     void finish(int exitStatus);
 

@@ -22,6 +22,11 @@ const QString MinOpenOption = QStringLiteral("min-open");
 const QString ListenOption = QStringLiteral("listen");
 const QString HttpOption = QStringLiteral("http");
 const QString HttpTokenFileOption = QStringLiteral("http-token-file");
+const QString MaskOption = QStringLiteral("mask");
+const QString RateOption = QStringLiteral("rate");
+const QString AmplitudeOption = QStringLiteral("amplitude");
+const QString MaxHitsOption = QStringLiteral("max-hits");
+const QString MinMarginOption = QStringLiteral("min-margin");
 
 // The longest interval and run: a day.
 constexpr qint64 LongestMs = 24LL * 3600 * 1000;
@@ -38,10 +43,12 @@ Commands:
           (CSV with "#" comment lines, or JSON Lines); an existing file is
           appended to. Columns: time, elapsed_s, lamp, quality_pct,
           amplitude_mv, eye_height_ui, eye_width_ui, rate_mbps, pass.
-  capture --output FILE [DEVICE]
+  capture --output FILE [--mask MASK] [DEVICE]
           Captures the eye diagram into FILE: .bmp for the instrument's bitmap
           byte for byte, .png for the picture as the window shows it (with the
-          instrument, device, time and reading as PNG text entries).
+          instrument, device, time and reading as PNG text entries). With
+          --mask the capture is judged as mask judges it, the result printed
+          and, in a .png, written as text entries.
   compare [--max-changed PCT] [--min-open PCT] [--output DIFF.png]
           [--format text|jsonl] REFERENCE CURRENT
           Compares two capture pictures (the instrument's .bmp, or a .png the
@@ -50,8 +57,19 @@ Commands:
           share of pixels whose occupancy changed in %. --output writes the
           difference: red where only CURRENT has traces, blue where only
           REFERENCE has, grey where both have.
+  mask    [--rate MBPS] [--amplitude MV] [--max-hits N] [--min-margin PCT]
+          [--output ANNOTATED.png] [--format text|jsonl] MASK PICTURE...
+          Judges capture pictures (.bmp or .png, as compare reads them) by an
+          eye mask: MASK is a shipped mask's name or a mask file (YAML). For
+          each picture: the crossings, unit interval, levels and crossing
+          level of the eye found, the hits per polygon and in all, the margin
+          in % and the verdict (PASS with at most --max-hits hits, default 0,
+          and a margin of --min-margin % or more). A mask in ps or mV takes
+          the rate and amplitude from a PNG's text entries, or --rate and
+          --amplitude. --output (one PICTURE only) writes the picture with the
+          mask, its hits and the eye found drawn over it, as the window shows.
   serve   [--listen [ADDRESS:]PORT] [--http [ADDRESS:]PORT
-          [--http-token-file FILE]] [limits] [DEVICE...]
+          [--http-token-file FILE]] [--mask MASK] [limits] [DEVICE...]
           Serves the instrument to SCPI clients (TCPIP::host::PORT::SOCKET)
           until SIGTERM or Ctrl+C; ADDRESS defaults to 127.0.0.1 and PORT to
           5025. Several devices are served on PORT, PORT+1, ... A named device
@@ -70,10 +88,17 @@ Exit status:
   0  done (every limit met)
   1  a reading missed a limit (its row has pass 0), or compare missed
      --max-changed or --min-open
-  2  a usage error, or a compare file that is no capture picture (said on
+     mask: a picture failed (hits, or a margin below --min-margin); capture
+     --mask: the capture failed the mask (the file is written)
+  2  a usage error, or a compare file that is no capture picture, or a mask
+     file that is no mask, or a mask that needs a value not known (said on
      standard error)
-  3  no instrument: none found, busy, no answer, no reading, or lost at the end
-  4  capture incomplete: the file holds what arrived
+  3  no instrument: none found, busy, no answer, no reading, or lost at the
+     end; mask: a picture that cannot be read
+  4  capture incomplete: the file holds what arrived; mask: a picture with no
+     eye
+     mask judges every picture and ends with the worst status of them in the
+     order 2, 3, 4, 1
   5  a file could not be written (an unusable capture template included)
   6  serve: an address that cannot be listened on (in use, not permitted)
 )";
@@ -103,7 +128,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
     parser.addOptions({
         {{QStringLiteral("q"), QuietOption}, QStringLiteral("No progress or notes on standard error.")},
         {FormatOption,
-         QStringLiteral("list and compare: text or jsonl (default text). measure: csv or jsonl "
+         QStringLiteral("list, compare and mask: text or jsonl (default text). measure: csv or jsonl "
                         "(default jsonl for an output ending in .jsonl or .json, else csv)."),
          QStringLiteral("FORMAT")},
         {IntervalOption,
@@ -134,11 +159,22 @@ CliArguments parseCliArguments(const QStringList &arguments)
          QStringLiteral("serve --http: every request must carry \"Authorization: Bearer TOKEN\", TOKEN the "
                         "first line of FILE."),
          QStringLiteral("FILE")},
+        {MaskOption,
+         QStringLiteral("capture: judge the capture by this mask (a shipped name or a file). serve: the mask "
+                        "in use at the start."),
+         QStringLiteral("MASK")},
+        {RateOption, QStringLiteral("mask: the data rate in Mb/s, over a picture's own."), QStringLiteral("MBPS")},
+        {AmplitudeOption, QStringLiteral("mask: the amplitude in mV, over a picture's own."),
+         QStringLiteral("MV")},
+        {MaxHitsOption, QStringLiteral("mask: a picture passes with at most N hits (default 0)."),
+         QStringLiteral("N")},
+        {MinMarginOption, QStringLiteral("mask: a picture passes with a margin of PCT % or more."),
+         QStringLiteral("PCT")},
     });
     InstrumentOptions::addLimitOptions(parser, QStringLiteral("measure and serve"));
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, measure, capture, compare or serve."),
-                                 QStringLiteral("list|measure|capture|compare|serve"));
+                                 QStringLiteral("list, measure, capture, compare, mask or serve."),
+                                 QStringLiteral("list|measure|capture|compare|mask|serve"));
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("A device path: a tty, a pty or a /dev/serial/by-id link."),
                                  QStringLiteral("[DEVICE...]"));
@@ -165,7 +201,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
 
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return refuse(QStringLiteral("name a command: list, measure, capture, compare or serve"));
+        return refuse(QStringLiteral("name a command: list, measure, capture, compare, mask or serve"));
     CliOptions &options = result.options;
     const QString command = positional.takeFirst();
     if (command == QLatin1String("list"))
@@ -176,23 +212,30 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.subcommand = Subcommand::Capture;
     else if (command == QLatin1String("compare"))
         options.subcommand = Subcommand::Compare;
+    else if (command == QLatin1String("mask"))
+        options.subcommand = Subcommand::Mask;
     else if (command == QLatin1String("serve"))
         options.subcommand = Subcommand::Serve;
     else
-        return refuse(
-            QStringLiteral("\"%1\" is no command: list, measure, capture, compare or serve").arg(command));
+        return refuse(QStringLiteral("\"%1\" is no command: list, measure, capture, compare, mask or serve")
+                          .arg(command));
 
     QList<OptionUse> uses {
-        {FormatOption, {Subcommand::List, Subcommand::Measure, Subcommand::Compare}},
+        {FormatOption, {Subcommand::List, Subcommand::Measure, Subcommand::Compare, Subcommand::Mask}},
         {IntervalOption, {Subcommand::Measure}},
         {CountOption, {Subcommand::Measure}},
         {DurationOption, {Subcommand::Measure}},
-        {OutputOption, {Subcommand::Measure, Subcommand::Capture, Subcommand::Compare}},
+        {OutputOption, {Subcommand::Measure, Subcommand::Capture, Subcommand::Compare, Subcommand::Mask}},
         {MaxChangedOption, {Subcommand::Compare}},
         {MinOpenOption, {Subcommand::Compare}},
         {ListenOption, {Subcommand::Serve}},
         {HttpOption, {Subcommand::Serve}},
         {HttpTokenFileOption, {Subcommand::Serve}},
+        {MaskOption, {Subcommand::Capture, Subcommand::Serve}},
+        {RateOption, {Subcommand::Mask}},
+        {AmplitudeOption, {Subcommand::Mask}},
+        {MaxHitsOption, {Subcommand::Mask}},
+        {MinMarginOption, {Subcommand::Mask}},
     };
     for (const QString &limit : InstrumentOptions::limitOptionNames())
         uses.append({limit, {Subcommand::Measure, Subcommand::Serve}});
@@ -202,7 +245,7 @@ CliArguments parseCliArguments(const QStringList &arguments)
     }
 
     QString reason;
-    if (options.subcommand == Subcommand::Compare) {
+    if (options.subcommand == Subcommand::Compare || options.subcommand == Subcommand::Mask) {
         for (const QString &path : std::as_const(positional)) {
             if (path.isEmpty())
                 return refuse(QStringLiteral("an empty file name"));
@@ -211,10 +254,17 @@ CliArguments parseCliArguments(const QStringList &arguments)
                                              "file of that name)")
                                   .arg(path));
         }
+    }
+    if (options.subcommand == Subcommand::Compare) {
         if (positional.size() != 2)
             return refuse(QStringLiteral("compare takes two pictures: REFERENCE CURRENT"));
         options.referencePicture = positional.at(0);
         options.currentPicture = positional.at(1);
+    } else if (options.subcommand == Subcommand::Mask) {
+        if (positional.size() < 2)
+            return refuse(QStringLiteral("mask takes a mask and one picture or more: MASK PICTURE..."));
+        options.mask = positional.takeFirst();
+        options.pictures = positional;
     } else {
         if (!InstrumentOptions::checkDevicePaths(positional, &reason))
             return refuse(reason);
@@ -224,6 +274,10 @@ CliArguments parseCliArguments(const QStringList &arguments)
         options.devices = positional;
     }
 
+    if (parser.isSet(MaskOption) && parser.value(MaskOption).isEmpty())
+        return refuse(QStringLiteral("an empty mask name"));
+    if (parser.isSet(MaskOption))
+        options.mask = parser.value(MaskOption);
     if (!InstrumentOptions::readLineOverride(parser, options.lineOverride, &reason))
         return refuse(reason);
     options.quiet = parser.isSet(QuietOption);
@@ -330,6 +384,42 @@ CliArguments parseCliArguments(const QStringList &arguments)
             return refuse(QStringLiteral("--max-changed is a percentage of 0 or more"));
         if (!readPercent(MinOpenOption, options.minOpenPercent))
             return refuse(QStringLiteral("--min-open is a percentage of 0 or more"));
+        break;
+    }
+    case Subcommand::Mask: {
+        if (format == QLatin1String("jsonl"))
+            options.maskFormat = MaskFormat::JsonLines;
+        else if (!format.isEmpty() && format != QLatin1String("text"))
+            return refuse(QStringLiteral("--format of mask is text or jsonl"));
+        if (!options.output.isEmpty() && !options.output.toLower().endsWith(QLatin1String(".png")))
+            return refuse(QStringLiteral("the annotated picture's name ends in .png"));
+        // One annotated file names one picture: with several, which is
+        // which would be a guess.
+        if (!options.output.isEmpty() && options.pictures.size() > 1)
+            return refuse(QStringLiteral("--output takes one PICTURE; judge the others without it"));
+        const auto readNumber = [&](const QString &option, double lowest, double highest,
+                                    std::optional<double> &value) {
+            if (!parser.isSet(option))
+                return true;
+            bool ok = false;
+            const double number = parser.value(option).toDouble(&ok);
+            if (!ok || !std::isfinite(number) || number < lowest || number > highest)
+                return false;
+            value = number;
+            return true;
+        };
+        if (!readNumber(RateOption, 1e-9, 1e9, options.rateMbps))
+            return refuse(QStringLiteral("--rate is a data rate in Mb/s above 0"));
+        if (!readNumber(AmplitudeOption, 1e-9, 1e9, options.amplitudeMv))
+            return refuse(QStringLiteral("--amplitude is an amplitude in mV above 0"));
+        if (!readNumber(MinMarginOption, -100, 100, options.minMarginPercent))
+            return refuse(QStringLiteral("--min-margin is a percentage from -100 to 100"));
+        qint64 hits = 0;
+        if (parser.isSet(MaxHitsOption)) {
+            if (!readWholeNumber(parser.value(MaxHitsOption), 0, std::numeric_limits<int>::max(), hits))
+                return refuse(QStringLiteral("--max-hits is a whole number of hits, 0 or more"));
+            options.maxHits = hits;
+        }
         break;
     }
     }

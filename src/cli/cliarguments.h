@@ -13,10 +13,11 @@
 
 // What zentaval-cli was asked on its command line.
 
-enum class Subcommand { List, Measure, Capture, Compare, Serve };
+enum class Subcommand { List, Measure, Capture, Compare, Mask, Serve };
 enum class ListFormat { Text, JsonLines };
 enum class CaptureFormat { Bitmap, Png };
 enum class CompareFormat { Text, JsonLines };
+enum class MaskFormat { Text, JsonLines };
 
 struct CliOptions
 {
@@ -44,6 +45,17 @@ struct CliOptions
     std::optional<double> maxChangedPercent;
     std::optional<double> minOpenPercent;
     CompareFormat compareFormat = CompareFormat::Text;
+    // mask: the mask (a shipped name or a file; capture and serve take one
+    // too, with --mask), the pictures judged, the values a mask in ps or mV
+    // needs when a picture does not carry them, and the limits; `output` is
+    // the annotated picture of the one picture judged, or empty.
+    QString mask;
+    QStringList pictures;
+    std::optional<double> rateMbps;
+    std::optional<double> amplitudeMv;
+    qsizetype maxHits = 0;
+    std::optional<double> minMarginPercent;
+    MaskFormat maskFormat = MaskFormat::Text;
     // serve: the first device's address and port; the next devices take the
     // ports after it.
     QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);

@@ -3,6 +3,7 @@
 #include "cli/capturecommand.h"
 #include "cli/comparecommand.h"
 #include "cli/listcommand.h"
+#include "cli/maskcommand.h"
 #include "cli/measurecommand.h"
 #include "cli/servecommand.h"
 #include "rules/printabletext.h"
@@ -20,6 +21,8 @@ std::unique_ptr<CliCommand> makeCliCommand(const CliOptions &options)
         return std::make_unique<CaptureCommand>(options);
     case Subcommand::Compare:
         return std::make_unique<CompareCommand>(options);
+    case Subcommand::Mask:
+        return std::make_unique<MaskCommand>(options);
     case Subcommand::Serve:
         return std::make_unique<ServeCommand>(options);
     case Subcommand::List:

@@ -11,4 +11,8 @@ constexpr int CaptureIncomplete = 4; // the capture file holds what arrived
 constexpr int FileNotWritten = 5;    // a file could not be written or a template used
 constexpr int CannotListen = 6;      // serve: an address that cannot be listened on
 
+// mask's own meanings of 3 and 4.
+constexpr int PictureUnreadable = 3; // a picture that cannot be read
+constexpr int NoEye = 4;             // a picture with no eye
+
 } // namespace ExitStatus

@@ -6,17 +6,43 @@
 #include "cli/terminationsignals.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
+#include <memory>
 
 // Builds name the program's version from the project's.
 #ifndef ZENTAVAL_VERSION
 #define ZENTAVAL_VERSION "1.0"
 #endif
 
+namespace {
+
+// Whether the command draws text into a picture (mask --output): text needs
+// the fonts of a Gui application, here on the offscreen platform, so that no
+// display is ever needed. Every other command runs on a Core application.
+bool drawsText(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments << QString::fromLocal8Bit(argv[index]);
+    const CliArguments parsed = parseCliArguments(arguments);
+    return parsed.request == CliArguments::Request::Run && parsed.options.subcommand == Subcommand::Mask
+        && !parsed.options.output.isEmpty();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (drawsText(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication &application = *app;
     QCoreApplication::setApplicationName(QStringLiteral("zentaval-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZENTAVAL_VERSION));
 

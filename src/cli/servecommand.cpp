@@ -1,6 +1,7 @@
 #include "cli/servecommand.h"
 
 #include "cli/exitstatus.h"
+#include "cli/maskcommand.h"
 #include "io/capturefile.h"
 #include "io/httpserver.h"
 #include "io/instrumentsession.h"
@@ -52,6 +53,17 @@ ServeCommand::~ServeCommand() = default;
 
 void ServeCommand::start()
 {
+    // The mask given is every served instrument's until a client selects
+    // another; one that cannot be read is a usage error.
+    if (!m_options.mask.isEmpty()) {
+        const std::optional<EyeMask::Mask> mask = loadMaskOrSay(m_options.mask);
+        if (!mask) {
+            finish(ExitStatus::UsageError);
+            return;
+        }
+        for (const auto &served : m_served)
+            served->session->setMask(mask, m_options.mask);
+    }
     // Every port is taken before any instrument is looked for: a server that
     // cannot listen ends the command at once.
     quint16 port = m_options.listenPort;

@@ -599,9 +599,10 @@ void InstrumentSession::keepFinishedCapture()
     judgeLastCapture();
 }
 
-void InstrumentSession::setMask(const std::optional<EyeMask::Mask> &mask)
+void InstrumentSession::setMask(const std::optional<EyeMask::Mask> &mask, const QString &source)
 {
     m_mask = mask;
+    m_maskSource = source;
     m_maskResult.reset();
     emit maskChanged();
     judgeLastCapture();
@@ -676,6 +677,18 @@ void InstrumentSession::stopScan()
     // What has arrived is kept; endScan() asks the instrument to stop.
     captureArrived();
     endScan();
+}
+
+void InstrumentSession::withdrawScan()
+{
+    if (m_scanState != Scan::Requested)
+        return;
+    m_scanState = Scan::Idle;
+    // The tool's reading before the scan is still taken when its reply
+    // comes, and readings asked for go on; at the window's pace the next
+    // pass polls as it would have.
+    emit diagnostic(QStringLiteral(" Scan withdrawn"));
+    emit scanWithdrawn();
 }
 
 void InstrumentSession::close()

@@ -89,6 +89,11 @@ public:
     // Asks the instrument to stop the scan it streams ("scan\r\n"). At the
     // tool's pace the scan also ends now, with what has arrived.
     void stopScan();
+    // Withdraws a scan that is asked for and not begun: "SCAN\r\n" is not
+    // sent, the scan is idle again and scanWithdrawn() follows. The file
+    // requestScan() prepared is left as it is, the capture template, as a
+    // scan that brought no byte leaves it. Nothing happens at another time.
+    void withdrawScan();
     // Ends the link: the port is closed and nothing more is sent.
     void close();
 
@@ -142,9 +147,11 @@ public:
     std::optional<MeasurementRow> lastCaptureReading() const { return m_lastCapture.reading; }
 
     // The mask every finished capture is judged by; none: no mask test.
-    // Setting it judges the latest capture again.
-    void setMask(const std::optional<EyeMask::Mask> &mask);
+    // Setting it judges the latest capture again. `source` is how it was
+    // chosen (a shipped mask's name or a file), empty when not said.
+    void setMask(const std::optional<EyeMask::Mask> &mask, const QString &source = QString());
     std::optional<EyeMask::Mask> mask() const { return m_mask; }
+    QString maskSource() const { return m_mask ? m_maskSource : QString(); }
     // The latest finished capture judged by the mask; none without a mask or
     // before a capture.
     std::optional<EyeMask::Result> maskResult() const { return m_maskResult; }
@@ -196,6 +203,8 @@ signals:
     void scanEnded(const Capture::ScanOutcome &outcome, const QString &captureError);
     // The connected instrument went away.
     void lost(const QString &reason);
+    // A scan asked for was withdrawn before it began (withdrawScan()).
+    void scanWithdrawn();
     // Another mask (or none) is in use.
     void maskChanged();
     // A finished capture, or the latest one under a new mask, was judged;
@@ -287,6 +296,7 @@ private:
     };
     FinishedCapture m_lastCapture;
     std::optional<EyeMask::Mask> m_mask;
+    QString m_maskSource;
     std::optional<EyeMask::Result> m_maskResult;
 
     // What the lab's monitoring counts and dates.

@@ -120,6 +120,26 @@ bool MeasurementLog::writeConnected(const QDateTime &time, const QString &identi
     return writeEvent("connected", time, identification);
 }
 
+bool MeasurementLog::writeMaskResult(const QDateTime &time, const EyeMask::Result &result, const QString &capture)
+{
+    if (m_format == LogFormat::JsonLines) {
+        QJsonObject mask {{QStringLiteral("name"), result.maskName},
+                          {QStringLiteral("hits"), result.judged() ? QJsonValue(qint64(result.hits.total))
+                                                                   : QJsonValue(QJsonValue::Null)},
+                          {QStringLiteral("margin_pct"),
+                           result.judged() ? QJsonValue(result.marginPercent) : QJsonValue(QJsonValue::Null)},
+                          {QStringLiteral("pass"), result.pass},
+                          {QStringLiteral("capture"), capture}};
+        if (!result.judged())
+            mask.insert(QStringLiteral("reason"),
+                        result.hasEye() ? result.placement.error : result.search.noEyeReason);
+        return writeLine(jsonObject({{QStringLiteral("mask"), mask}, {QStringLiteral("time"), logTime(time)}}));
+    }
+    return writeLine(QStringLiteral("# mask %1 %2, capture %3\n")
+                         .arg(logTime(time), oneLine(EyeMask::summary(result)), oneLine(capture))
+                         .toUtf8());
+}
+
 bool MeasurementLog::writeEvent(const char *event, const QDateTime &time, const QString &detail)
 {
     if (m_format == LogFormat::JsonLines) {

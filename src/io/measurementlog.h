@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rules/eyemask.h"
 #include "rules/measurementrow.h"
 
 #include <QDateTime>
@@ -32,8 +33,10 @@ LogSession logSession(const QString &program, const QString &identification, con
 // the file holds none yet (standard output: once), so that a file of many
 // runs has one header and reads as one table with "#" lines as comments.
 // "# lost ..." and "# connected ..." lines mark the instrument going and
-// coming back. JSON Lines: the session is one object with "session", the
-// events objects with "event", the rows objects with the CSV's column names.
+// coming back; "# mask ..." lines give a finished capture's mask result. JSON
+// Lines: the session is one object with "session", the events objects with
+// "event", a capture's mask result an object with "mask", the rows objects
+// with the CSV's column names.
 class MeasurementLog
 {
 public:
@@ -64,6 +67,11 @@ public:
     // "# lost <time> <detail>" and "# connected <time> <detail>".
     bool writeLost(const QDateTime &time, const QString &reason);
     bool writeConnected(const QDateTime &time, const QString &identification);
+    // A finished capture judged by the mask in use: "# mask <time> <summary>,
+    // capture <file>", or {"mask": {"name", "hits", "margin_pct", "pass",
+    // "capture"[, "reason"]}, "time"}, hits and margin null when the mask
+    // could not be placed (no eye, a value not known: the reason).
+    bool writeMaskResult(const QDateTime &time, const EyeMask::Result &result, const QString &capture);
 
 private:
     bool writeEvent(const char *event, const QDateTime &time, const QString &detail);

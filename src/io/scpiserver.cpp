@@ -2,10 +2,12 @@
 
 #include "io/capturefile.h"
 #include "io/instrumentsession.h"
+#include "io/maskfile.h"
 #include "rules/capture.h"
 #include "rules/scpi.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImage>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -70,6 +72,33 @@ QByteArray quantityAnswer(const std::optional<MeasurementRow> &reading, Scpi::Qu
     return all.join(',');
 }
 
+// A mask a client names: a shipped one, or a YAML file of this machine of
+// at most MaximumMaskFileSize bytes. Nothing else is opened, so that a
+// client neither holds the server on a device or a pipe nor has any other
+// file's text quoted back in the reason it is refused.
+MaskFile::Loaded loadClientMask(const QString &nameOrFile)
+{
+    if (MaskFile::shippedNames().contains(nameOrFile))
+        return MaskFile::load(nameOrFile);
+    const QFileInfo info(nameOrFile);
+    const QString suffix = info.suffix().toLower();
+    MaskFile::Loaded refused;
+    if (!info.isFile())
+        refused.error = QStringLiteral("%1: no shipped mask, and no file").arg(nameOrFile);
+    else if (suffix != QLatin1String("yaml") && suffix != QLatin1String("yml"))
+        refused.error = QStringLiteral("%1: a mask file's name ends in .yaml or .yml").arg(nameOrFile);
+    else if (info.size() > ScpiServer::MaximumMaskFileSize)
+        refused.error = QStringLiteral("%1: larger than a mask file (%2 bytes at most)")
+                            .arg(nameOrFile)
+                            .arg(ScpiServer::MaximumMaskFileSize);
+    if (!refused.error.isEmpty())
+        return refused;
+    MaskFile::Loaded loaded = MaskFile::load(nameOrFile);
+    if (!loaded.mask && !loaded.error.contains(nameOrFile))
+        loaded.error = QStringLiteral("%1: %2").arg(nameOrFile, loaded.error);
+    return loaded;
+}
+
 } // namespace
 
 // One client: its lines are executed in order, one message unit after the
@@ -94,6 +123,8 @@ private:
     bool takeLine();
     void execute(const Scpi::Message &message);
     void answerReading(Scpi::Quantity quantity, int error);
+    void selectMask(const QByteArray &parameter);
+    void answerMask(Scpi::Command command);
     void finishWaiting();
     void send(const QByteArray &bytes);
     void peerClosed();
@@ -362,8 +393,12 @@ void ScpiConnection::execute(const Scpi::Message &message)
         break;
     }
     case Command::CaptureAbort:
+        // A scan under way stops with what has arrived; one only asked for
+        // is withdrawn.
         if (session->scan() == InstrumentSession::Scan::Capturing)
             session->stopScan();
+        else if (session->scan() == InstrumentSession::Scan::Requested)
+            session->withdrawScan();
         break;
     case Command::CaptureStateQuery:
         if (session->scan() != InstrumentSession::Scan::Idle)
@@ -404,7 +439,90 @@ void ScpiConnection::execute(const Scpi::Message &message)
         m_answers << Scpi::definiteLengthBlock(png);
         break;
     }
+    case Command::MaskSelect:
+        selectMask(message.parameters.value(0));
+        break;
+    case Command::MaskSelectQuery: {
+        const std::optional<EyeMask::Mask> mask = session->mask();
+        const QString source = session->maskSource();
+        m_answers << Scpi::quotedString(!mask ? QByteArray() : (source.isEmpty() ? mask->name : source).toUtf8());
+        break;
     }
+    case Command::MaskHitsQuery:
+    case Command::MaskMarginQuery:
+    case Command::MaskStateQuery:
+        answerMask(message.command);
+        break;
+    }
+}
+
+// MASK:SELect "NAME|FILE": a shipped mask or a file; "" for none. A mask
+// that cannot be read is this connection's execution error, with the
+// reason, and the mask in use stays.
+void ScpiConnection::selectMask(const QByteArray &parameter)
+{
+    const std::optional<QByteArray> text = Scpi::stringParameter(parameter);
+    if (!text) {
+        m_status.queueError(Scpi::DataTypeError);
+        return;
+    }
+    InstrumentSession *session = m_server->session();
+    const QString nameOrFile = QString::fromUtf8(*text);
+    if (nameOrFile.isEmpty()) {
+        session->setMask(std::nullopt);
+        return;
+    }
+    const MaskFile::Loaded loaded = loadClientMask(nameOrFile);
+    if (!loaded.mask) {
+        m_status.queueError(Scpi::ExecutionError, loaded.error);
+        return;
+    }
+    session->setMask(loaded.mask, nameOrFile);
+}
+
+// The latest finished capture judged by the mask in use. No figure without
+// a mask, before the first capture, without an eye (-230 with the reason),
+// or for a mask that needs a value not known (-200 with the reason); the
+// state answers NONE without a mask and NOEYE without an eye, with no error.
+void ScpiConnection::answerMask(Scpi::Command command)
+{
+    InstrumentSession *session = m_server->session();
+    const std::optional<EyeMask::Result> result = session->maskResult();
+    int error = Scpi::NoError;
+    QString reason;
+    if (!session->mask()) {
+        error = Scpi::DataStale;
+        reason = QStringLiteral("no mask selected");
+    } else if (!result) {
+        error = Scpi::DataStale;
+        reason = QStringLiteral("no capture judged yet");
+    } else if (!result->hasEye()) {
+        error = Scpi::DataStale;
+        reason = QStringLiteral("no eye (%1)").arg(result->search.noEyeReason);
+    } else if (!result->judged()) {
+        error = Scpi::ExecutionError;
+        reason = result->placement.error;
+    }
+    if (command == Scpi::Command::MaskStateQuery) {
+        if (!session->mask()) {
+            m_answers << "NONE";
+        } else if (result && !result->hasEye()) {
+            m_answers << "NOEYE";
+        } else if (error != Scpi::NoError) {
+            m_status.queueError(error, reason);
+            m_answers << "NONE";
+        } else {
+            m_answers << (result->pass ? "PASS" : "FAIL");
+        }
+        return;
+    }
+    if (error != Scpi::NoError) {
+        m_status.queueError(error, reason);
+        m_answers << Scpi::NotANumber;
+        return;
+    }
+    m_answers << (command == Scpi::Command::MaskHitsQuery ? QByteArray::number(result->hits.total)
+                                                            : Scpi::number(result->marginPercent));
 }
 
 void ScpiConnection::answerReading(Scpi::Quantity quantity, int error)
@@ -538,6 +656,10 @@ ScpiServer::ScpiServer(InstrumentSession *session, QObject *parent)
     });
     connect(session, &InstrumentSession::scanEnded, this, [this] {
         m_scanEnded = true;
+        for (ScpiConnection *connection : std::as_const(m_connections))
+            connection->operationsEnded();
+    });
+    connect(session, &InstrumentSession::scanWithdrawn, this, [this] {
         for (ScpiConnection *connection : std::as_const(m_connections))
             connection->operationsEnded();
     });

@@ -36,6 +36,8 @@ public:
     // poll is 500 ms); then they answer from the latest one, with -230.
     static constexpr int ReadingWaitMs = 1500;
     static constexpr quint16 DefaultPort = 5025;
+    // MASK:SELect reads a file of at most this size.
+    static constexpr qint64 MaximumMaskFileSize = 1024 * 1024;
 
     // Starts a scan as the program's own scan is started, the capture kept
     // where that program keeps it; returns why it cannot, or an empty string.

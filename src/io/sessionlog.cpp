@@ -2,7 +2,6 @@
 
 #include "io/instrumentsession.h"
 
-
 SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObject *parent)
     : QObject(parent)
     , m_session(session)
@@ -12,6 +11,7 @@ SessionLog::SessionLog(InstrumentSession *session, const QString &program, QObje
     connect(session, &InstrumentSession::readingAccepted, this,
             [this](const MeasurementReading &, const MeasurementRow &row) { reading(row); });
     connect(session, &InstrumentSession::lost, this, &SessionLog::lost);
+    connect(session, &InstrumentSession::scanEnded, this, &SessionLog::captureJudged);
 }
 
 bool SessionLog::open(const QString &fileName, LogFormat format, QString *error)
@@ -33,6 +33,7 @@ bool SessionLog::opened(bool success, QString *error)
     }
     m_loggedDevice.clear();
     m_waitsForReturn = false;
+    m_loggedCapture = m_session->lastCaptureTime(); // a capture before the log is not its own
     if (m_session->link() == InstrumentSession::Link::Polling)
         connected(m_session->identification(), m_session->device(), m_session->lineSettings());
     return true;
@@ -65,6 +66,19 @@ void SessionLog::lost(const QString &reason)
         return;
     m_waitsForReturn = true;
     check(m_log.writeLost(QDateTime::currentDateTimeUtc(), reason));
+}
+
+// At the end of a scan, the mask's result for the capture it brought; a scan
+// that brought no picture leaves the latest capture (and its result) an
+// older one, already written.
+void SessionLog::captureJudged()
+{
+    const std::optional<EyeMask::Result> result = m_session->maskResult();
+    const QDateTime capturedAt = m_session->lastCaptureTime();
+    if (!m_log.isOpen() || !result || capturedAt == m_loggedCapture)
+        return;
+    m_loggedCapture = capturedAt;
+    check(m_log.writeMaskResult(capturedAt, *result, m_session->captureFileName()));
 }
 
 // A log that cannot be written (disk full, file system gone) is said so at

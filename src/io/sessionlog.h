@@ -9,7 +9,8 @@ class InstrumentSession;
 // The measurement log of a session: every reading it accepts, appended to a
 // file as it comes, opened by a block that names the instrument, its device
 // and line settings, with "# lost" and "# connected" lines when it goes and
-// comes back. Another instrument opens a block of its own.
+// comes back, and each finished capture's mask result while a mask is in
+// use. Another instrument opens a block of its own.
 class SessionLog : public QObject
 {
     Q_OBJECT
@@ -34,6 +35,7 @@ private:
     void connected(const QString &identification, const QString &device, const QString &lineSettings);
     void reading(const MeasurementRow &row);
     void lost(const QString &reason);
+    void captureJudged();
     bool opened(bool success, QString *error);
     void check(bool written);
 
@@ -42,4 +44,5 @@ private:
     MeasurementLog m_log;
     QString m_loggedDevice;       // the device the last session block names
     bool m_waitsForReturn = false; // "# lost" written, "# connected" not yet
+    QDateTime m_loggedCapture;    // the end of the last capture whose mask result is written
 };

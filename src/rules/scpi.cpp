@@ -52,6 +52,11 @@ const Header Headers[] = {
     {"CAPTure:STATe?", Command::CaptureStateQuery, Quantity::All, Parameters::None},
     {"CAPTure:PROGress?", Command::CaptureProgressQuery, Quantity::All, Parameters::None},
     {"CAPTure:DATA?", Command::CaptureDataQuery, Quantity::All, Parameters::OptionalOne},
+    {"MASK:SELect", Command::MaskSelect, Quantity::All, Parameters::One},
+    {"MASK:SELect?", Command::MaskSelectQuery, Quantity::All, Parameters::None},
+    {"MASK:HITS?", Command::MaskHitsQuery, Quantity::All, Parameters::None},
+    {"MASK:MARGin?", Command::MaskMarginQuery, Quantity::All, Parameters::None},
+    {"MASK:STATe?", Command::MaskStateQuery, Quantity::All, Parameters::None},
 };
 
 struct Node
@@ -297,6 +302,32 @@ QByteArray number(double value)
     return QByteArray::number(value, 'g', 12).toUpper();
 }
 
+std::optional<QByteArray> stringParameter(const QByteArray &parameter)
+{
+    if (parameter.size() < 2)
+        return std::nullopt;
+    const char quote = parameter.front();
+    if ((quote != '"' && quote != '\'') || parameter.back() != quote)
+        return std::nullopt;
+    QByteArray text;
+    for (qsizetype index = 1; index < parameter.size() - 1; ++index) {
+        const char c = parameter.at(index);
+        if (c == quote) {
+            // Inside, a quote stands only doubled.
+            if (index + 1 >= parameter.size() - 1 || parameter.at(index + 1) != quote)
+                return std::nullopt;
+            ++index;
+        }
+        text += c;
+    }
+    return text;
+}
+
+QByteArray quotedString(const QByteArray &text)
+{
+    return '"' + QByteArray(text).replace('"', "\"\"") + '"';
+}
+
 QByteArray definiteLengthBlock(const QByteArray &bytes)
 {
     const QByteArray length = QByteArray::number(bytes.size());
@@ -335,14 +366,20 @@ QByteArray identity(const QByteArray &identificationAnswer)
         + wordAfter({"FW"});
 }
 
-void Status::queueError(int code)
+void Status::queueError(int code, const QString &detail)
 {
     if (code == NoError)
         return;
+    // The detail is quoted in the answer: printable ASCII without '"'.
+    QByteArray printable;
+    for (QChar c : detail.left(DetailLength)) {
+        const ushort unicode = c.unicode();
+        printable += unicode >= 32 && unicode < 127 && c != QLatin1Char('"') ? char(unicode) : '?';
+    }
     if (m_errors.size() >= QueueLength)
-        m_errors.last() = QueueOverflow;
+        m_errors.last() = {QueueOverflow, QByteArray()};
     else
-        m_errors << code;
+        m_errors << Entry {code, printable};
     if (code <= -100 && code > -200)
         m_eventStatus |= CommandErrorBit;
     else if (code <= -200 && code > -300)
@@ -355,8 +392,9 @@ void Status::queueError(int code)
 
 QByteArray Status::takeError()
 {
-    const int code = m_errors.isEmpty() ? NoError : m_errors.takeFirst();
-    return QByteArray::number(code) + ",\"" + errorText(code).toLatin1() + '"';
+    const Entry entry = m_errors.isEmpty() ? Entry {NoError, QByteArray()} : m_errors.takeFirst();
+    const QByteArray detail = entry.detail.isEmpty() ? QByteArray() : "; " + entry.detail;
+    return QByteArray::number(entry.code) + ",\"" + errorText(entry.code).toLatin1() + detail + '"';
 }
 
 int Status::takeEventStatus()

@@ -36,6 +36,11 @@ enum class Command {
     CaptureStateQuery,      // CAPTure:STATe?
     CaptureProgressQuery,   // CAPTure:PROGress?
     CaptureDataQuery,       // CAPTure:DATA? [BMP|PNG]
+    MaskSelect,             // MASK:SELect "<name or file>"
+    MaskSelectQuery,        // MASK:SELect?
+    MaskHitsQuery,          // MASK:HITS?
+    MaskMarginQuery,        // MASK:MARGin?
+    MaskStateQuery,         // MASK:STATe?
 };
 
 // What FETCh, READ and MEASure answer: one reading's quantity, or all six.
@@ -83,6 +88,12 @@ QByteArray number(double value);
 // "No value": a quantity the instrument has not given.
 inline constexpr char NotANumber[] = "9.91E37";
 
+// A string parameter's text: "..." or '...', the quote doubled inside
+// standing for itself; none for a parameter that is not one string.
+std::optional<QByteArray> stringParameter(const QByteArray &parameter);
+// A text as a string answer: in double quotes, a '"' inside doubled.
+QByteArray quotedString(const QByteArray &text);
+
 // An IEEE 488.2 definite-length block: '#', the count of length digits, the
 // length, the bytes.
 QByteArray definiteLengthBlock(const QByteArray &bytes);
@@ -101,10 +112,14 @@ class Status
 {
 public:
     static constexpr int QueueLength = 16;
+    static constexpr int DetailLength = 200;
 
-    // Queues `code` and sets its event bit.
-    void queueError(int code);
-    // Takes the oldest entry: "code,\"text\"", or "0,\"No error\"".
+    // Queues `code` and sets its event bit. A detail (why a file was
+    // refused) follows the standard text after "; ", made printable: no
+    // control byte, no '"', at most DetailLength characters.
+    void queueError(int code, const QString &detail = QString());
+    // Takes the oldest entry: "code,\"text\"" or "code,\"text; detail\"", or
+    // "0,\"No error\"".
     QByteArray takeError();
     int errorCount() const { return int(m_errors.size()); }
 
@@ -127,7 +142,12 @@ public:
     static constexpr int CommandErrorBit = 0x20;
 
 private:
-    QList<int> m_errors;
+    struct Entry
+    {
+        int code;
+        QByteArray detail;
+    };
+    QList<Entry> m_errors;
     int m_eventStatus = 0;
     int m_eventEnable = 0;
 };

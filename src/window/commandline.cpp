@@ -1,6 +1,7 @@
 #include "window/commandline.h"
 
 #include "io/instrumentoptions.h"
+#include "io/maskfile.h"
 #include "io/scpiserver.h"
 
 namespace {
@@ -8,6 +9,7 @@ const QString LogOption = QStringLiteral("log");
 const QString ListenOption = QStringLiteral("listen");
 const QString HttpOption = QStringLiteral("http");
 const QString HttpTokenFileOption = QStringLiteral("http-token-file");
+const QString MaskOption = QStringLiteral("mask");
 } // namespace
 
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
@@ -39,6 +41,11 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
                       QStringLiteral("--http: every request must carry \"Authorization: Bearer TOKEN\", TOKEN "
                                      "the first line of FILE."),
                       QStringLiteral("FILE")});
+    parser.addOption({MaskOption,
+                      QStringLiteral("Judge every capture by a mask: a shipped one by NAME (%1) or a mask FILE "
+                                     "(YAML); the Mask menu changes it.")
+                          .arg(MaskFile::shippedNames().join(QStringLiteral(", "))),
+                      QStringLiteral("NAME|FILE")});
     parser.addPositionalArgument(QStringLiteral("device"),
                                  QStringLiteral("Device paths probed after the system's serial ports, "
                                                 "such as /dev/pts/3 or a /dev/serial/by-id link."),
@@ -84,6 +91,12 @@ std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QS
         if (!commandLine.http)
             return fail(QStringLiteral("--http-token-file is for --http"));
         commandLine.httpTokenFile = parser.value(HttpTokenFileOption);
+    }
+    if (parser.isSet(MaskOption)) {
+        const MaskFile::Loaded loaded = MaskFile::load(parser.value(MaskOption));
+        if (!loaded.mask)
+            return fail(QStringLiteral("--mask %1: %2").arg(parser.value(MaskOption), loaded.error));
+        commandLine.mask = loaded.mask;
     }
     const QStringList paths = parser.positionalArguments();
     if (!InstrumentOptions::checkDevicePaths(paths, &reason))

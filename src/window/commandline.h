@@ -1,6 +1,7 @@
 #pragma once
 
 #include "io/linesettings.h"
+#include "rules/eyemask.h"
 #include "rules/measurementrow.h"
 
 #include <QCommandLineParser>
@@ -32,12 +33,15 @@ struct CommandLine
     QHostAddress httpAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 httpPort = 0;
     QString httpTokenFile;
+    // Every capture judged by this mask from the start (--mask NAME|FILE).
+    std::optional<EyeMask::Mask> mask;
 };
 
 // Reads arguments (the program's name first) with parser, which it sets up
 // with the program's options. Returns nothing on a bad command line, with the
 // reason in *error: an unknown option, a missing or bad value, or an argument
-// after "--" that reads as an option, which is never taken as a device path.
+// after "--" that reads as an option, which is never taken as a device path,
+// or a mask that is neither a shipped one nor a mask file.
 // Asking for help or the version is not checked further.
 std::optional<CommandLine> parseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
                                             QString *error);

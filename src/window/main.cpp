@@ -1,6 +1,7 @@
 #include "window/commandline.h"
 #include "window/mainwindow.h"
 #include "io/httpserver.h"
+#include "io/instrumentsession.h"
 #include "io/scpiserver.h"
 #include "io/serialports.h"
 
@@ -45,8 +46,11 @@ int main(int argc, char *argv[])
     // Help, the version and bad values need no display, so they are answered
     // before the window system is reached. An unknown option may be one of
     // Qt's own (-platform, -style, -session...), which QApplication takes out
-    // of the arguments; the command line is read again once it has.
+    // of the arguments; the command line is read again once it has. The
+    // shipped masks (--mask) are found beside the program, which the
+    // application knows.
     {
+        QCoreApplication application(argc, argv);
         QStringList arguments;
         for (int i = 0; i < argc; ++i)
             arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -55,10 +59,8 @@ int main(int argc, char *argv[])
         const std::optional<CommandLine> commandLine = parseCommandLine(parser, arguments, &error);
         const bool answerNow = commandLine ? commandLine->request != CommandLine::Request::Window
                                            : parser.unknownOptionNames().isEmpty();
-        if (answerNow) {
-            QCoreApplication application(argc, argv);
+        if (answerNow)
             return answerWithoutWindow(parser, commandLine, error);
-        }
     }
 
     QApplication application(argc, argv);
@@ -76,6 +78,8 @@ int main(int argc, char *argv[])
     MainWindow window(std::make_unique<SystemSerialPorts>(
         commandLine->devicePaths, SystemSerialPorts::Enumeration::SystemAndExtra, commandLine->lineOverride));
     window.setMeasurementLimits(commandLine->limits);
+    if (commandLine->mask)
+        window.session()->setMask(commandLine->mask);
     if (!commandLine->logFile.isEmpty()) {
         QString reason;
         if (!window.startMeasurementLog(commandLine->logFile, &reason)) {

@@ -10,9 +10,11 @@
 #include "rules/dragguard.h"
 #include "rules/identification.h"
 #include "window/aboutbx.h"
+#include "window/eyeplotoverlay.h"
 #include "window/fonts.h"
 #include "window/mainwindowmenu.h"
 #include "window/mainwindowui.h"
+#include "window/picturecomparison.h"
 #include "window/savedialog.h"
 #include "window/trendwindow.h"
 
@@ -69,7 +71,10 @@ MainWindow::~MainWindow()
 }
 
 // Who observes whom: the form shows the session, the log and the trend
-// window follow it, the menu holds the window's own actions.
+// window follow it, EyePlot's overlay draws the reference outline and the
+// mask's judgement of the live eye, the comparison follows the pictures
+// shown, the menu holds the window's own actions. Each is handed what it
+// uses; none reaches into another.
 void MainWindow::compose()
 {
     InstrumentSession *session = m_session;
@@ -96,6 +101,8 @@ void MainWindow::compose()
     connect(session, &InstrumentSession::captureProgressed, ui->ScanProgressBar, &QProgressBar::setValue);
     connect(session, &InstrumentSession::captureFailed, this, &MainWindow::showCaptureError);
     connect(session, &InstrumentSession::scanEnded, this, &MainWindow::showScanEnded);
+    // A scan withdrawn before it began (a client's CAPT:ABOR) shows no more.
+    connect(session, &InstrumentSession::scanWithdrawn, ui->ScanningLabel, &QLabel::clear);
     connect(session, &InstrumentSession::lost, this, &MainWindow::showLost);
 
     // The trend follows the instrument from its first connection, whether
@@ -123,7 +130,30 @@ void MainWindow::compose()
 
     m_http->view()->addSession(m_session);
 
-    new MainWindowMenu(this);
+    auto *overlay = new EyePlotOverlay(ui->EyePlot, session, this);
+    auto *comparison = new PictureComparison(session, ui->EyePlot, overlay,
+                                             [session] { return session->limits(); }, this);
+    MenuParts menu;
+    menu.window = this;
+    menu.portList = ui->PortSelBox;
+    menu.eyePlot = ui->EyePlot;
+    menu.session = session;
+    menu.comparison = comparison;
+    menu.trendWindow = [this] { return trendWindow(); };
+    menu.logFile = [this] { return measurementLogFile(); };
+    menu.startLog = [this](const QString &fileName, QString *error) { return startMeasurementLog(fileName, error); };
+    menu.stopLog = [this] { stopMeasurementLog(); };
+    menu.remoteControl = [this] { return remoteControl(); };
+    menu.startRemoteControl = [this](QString *error) { return startRemoteControl(error); };
+    menu.stopRemoteControl = [this] { stopRemoteControl(); };
+    menu.remoteAddress = [this] { return m_remoteAddress; };
+    menu.remotePort = [this] { return m_remotePort; };
+    menu.httpServer = [this] { return httpServer(); };
+    menu.startHttp = [this](QString *error) { return startHttp(error); };
+    menu.stopHttp = [this] { stopHttp(); };
+    menu.httpAddress = [this] { return m_httpAddress; };
+    menu.httpPort = [this] { return m_httpPort; };
+    new MainWindowMenu(menu);
 }
 
 void MainWindow::setRemoteControlAddress(const QHostAddress &address, quint16 port)

@@ -1,29 +1,42 @@
 #include "window/mainwindowmenu.h"
 
-#include "window/mainwindow.h"
 #include "io/httpserver.h"
+#include "io/instrumentsession.h"
+#include "io/maskfile.h"
 #include "io/scpiserver.h"
 #include "rules/proposedfiles.h"
 #include "window/comparewindow.h"
-#include "window/mainwindowui.h"
 #include "window/picturecomparison.h"
 #include "window/savedialog.h"
 #include "window/trendwindow.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
 
-MainWindowMenu::MainWindowMenu(MainWindow *window)
-    : QObject(window)
-    , m_window(window)
-    , m_menu(new QMenu(window))
-    , m_comparison(new PictureComparison(window))
+namespace {
+
+bool sameMask(const EyeMask::Mask &a, const EyeMask::Mask &b)
+{
+    return a.name == b.name && a.reference == b.reference && a.xScale == b.xScale && a.yScale == b.yScale
+        && a.polygons == b.polygons && a.hitRate == b.hitRate;
+}
+
+} // namespace
+
+MainWindowMenu::MainWindowMenu(const MenuParts &parts)
+    : QObject(parts.window)
+    , m_parts(parts)
+    , m_window(parts.window)
+    , m_menu(new QMenu(parts.window))
+    , m_comparison(parts.comparison)
 {
     setObjectName(QStringLiteral("MainWindowMenu"));
     connect(addEntry(QStringLiteral("trendAction"), tr("Trend"), QKeySequence(Qt::CTRL | Qt::Key_T)),
@@ -67,11 +80,14 @@ MainWindowMenu::MainWindowMenu(MainWindow *window)
     connect(addEntry(QStringLiteral("compareAction"), tr("Compare"), QKeySequence(Qt::CTRL | Qt::Key_K)),
             &QAction::triggered, this, &MainWindowMenu::showCompare);
 
+    m_menu->addSeparator();
+    addMaskMenu();
+
     // Children pass on a right click they do not use, and disabled ones every
     // right click, so the port list is told apart by where it lies.
-    window->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(window, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
-        const QWidget *portList = m_window->form()->PortSelBox;
+    m_window->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_window, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
+        const QWidget *portList = m_parts.portList;
         if (!portList->geometry().contains(portList->parentWidget()->mapFrom(m_window, position)))
             m_menu->popup(m_window->mapToGlobal(position));
     });
@@ -92,7 +108,7 @@ QAction *MainWindowMenu::addEntry(const QString &name, const QString &text, cons
 
 void MainWindowMenu::showTrend()
 {
-    TrendWindow *trend = m_window->trendWindow();
+    TrendWindow *trend = m_parts.trendWindow();
     trend->show();
     trend->raise();
     trend->activateWindow();
@@ -100,7 +116,7 @@ void MainWindowMenu::showTrend()
 
 QImage MainWindowMenu::picture() const
 {
-    return m_window->form()->EyePlot->pixmap().toImage();
+    return m_parts.eyePlot->pixmap().toImage();
 }
 
 void MainWindowMenu::copyPicture()
@@ -156,8 +172,8 @@ void MainWindowMenu::savePictureAs()
 
 void MainWindowMenu::startOrStopLog()
 {
-    if (!m_window->measurementLogFile().isEmpty()) {
-        m_window->stopMeasurementLog();
+    if (!m_parts.logFile().isEmpty()) {
+        m_parts.stopLog();
         showLogState();
         return;
     }
@@ -171,7 +187,7 @@ void MainWindowMenu::startOrStopLog()
     if (chosen.isEmpty())
         return;
     QString error;
-    if (!m_window->startMeasurementLog(chosen, &error))
+    if (!m_parts.startLog(chosen, &error))
         QMessageBox::warning(m_window, tr("Log Measurements"),
                              tr("The measurement log %1 cannot be opened:\n%2").arg(chosen, error));
     showLogState();
@@ -179,7 +195,7 @@ void MainWindowMenu::startOrStopLog()
 
 void MainWindowMenu::showLogState()
 {
-    const QString file = m_window->measurementLogFile();
+    const QString file = m_parts.logFile();
     m_logEntry->setText(file.isEmpty() ? tr("Log Measurements...")
                                        : tr("Stop Logging (%1)").arg(QFileInfo(file).fileName()));
 }
@@ -223,18 +239,17 @@ void MainWindowMenu::showCompare()
 
 void MainWindowMenu::startOrStopRemoteControl()
 {
-    if (m_window->remoteControl()) {
-        m_window->stopRemoteControl();
+    if (m_parts.remoteControl()) {
+        m_parts.stopRemoteControl();
         showRemoteControlState();
         return;
     }
     QString error;
-    if (!m_window->startRemoteControl(&error)) {
+    if (!m_parts.startRemoteControl(&error)) {
         showRemoteControlState();
         QMessageBox::warning(m_window, tr("Remote Control"),
                              tr("Remote control cannot listen on %1:\n%2")
-                                 .arg(listenAddressText(m_window->remoteControlAddress(),
-                                                        m_window->remoteControlPort()),
+                                 .arg(listenAddressText(m_parts.remoteAddress(), m_parts.remotePort()),
                                       error));
         return;
     }
@@ -243,7 +258,7 @@ void MainWindowMenu::startOrStopRemoteControl()
 
 void MainWindowMenu::showRemoteControlState()
 {
-    ScpiServer *server = m_window->remoteControl();
+    ScpiServer *server = m_parts.remoteControl();
     m_remoteEntry->setChecked(server != nullptr);
     if (!server) {
         m_remoteEntry->setText(tr("Remote Control"));
@@ -251,9 +266,9 @@ void MainWindowMenu::showRemoteControlState()
     }
     connect(server, &ScpiServer::clientCountChanged, this, &MainWindowMenu::showRemoteControlState,
             Qt::UniqueConnection);
-    const QString address = listenAddressText(m_window->remoteControlAddress(), m_window->remoteControlPort());
+    const QString address = listenAddressText(m_parts.remoteAddress(), m_parts.remotePort());
     const QString clients = server->clientCount() == 1 ? tr("1 client") : tr("%1 clients").arg(server->clientCount());
-    m_remoteEntry->setText(reachesBeyondThisMachine(m_window->remoteControlAddress())
+    m_remoteEntry->setText(reachesBeyondThisMachine(m_parts.remoteAddress())
                                ? tr("Remote Control (%1, %2; no authentication)").arg(address, clients)
                                : tr("Remote Control (%1, %2)").arg(address, clients));
 }
@@ -261,25 +276,123 @@ void MainWindowMenu::showRemoteControlState()
 void MainWindowMenu::startOrStopHttp()
 {
     QString error;
-    if (m_window->httpServer())
-        m_window->stopHttp();
-    else if (!m_window->startHttp(&error))
+    if (m_parts.httpServer())
+        m_parts.stopHttp();
+    else if (!m_parts.startHttp(&error))
         QMessageBox::warning(m_window, tr("Web Page and Metrics"),
                              tr("The web page and metrics cannot be served on %1:\n%2")
-                                 .arg(listenAddressText(m_window->httpAddress(), m_window->httpPort()), error));
+                                 .arg(listenAddressText(m_parts.httpAddress(), m_parts.httpPort()), error));
     showHttpState();
 }
 
 void MainWindowMenu::showHttpState()
 {
-    HttpServer *server = m_window->httpServer();
+    HttpServer *server = m_parts.httpServer();
     m_httpEntry->setChecked(server != nullptr);
     if (!server) {
         m_httpEntry->setText(tr("Web Page and Metrics"));
         return;
     }
-    const QString address = listenAddressText(m_window->httpAddress(), server->serverPort());
-    m_httpEntry->setText(reachesBeyondThisMachine(m_window->httpAddress()) && !server->requiresToken()
+    const QString address = listenAddressText(m_parts.httpAddress(), server->serverPort());
+    m_httpEntry->setText(reachesBeyondThisMachine(m_parts.httpAddress()) && !server->requiresToken()
                              ? tr("Web Page and Metrics (http://%1/; no token)").arg(address)
                              : tr("Web Page and Metrics (http://%1/)").arg(address));
+}
+
+// "Mask": None, each shipped mask by name, a mask read from a file while it
+// is in use, and Open Mask File...; the entry of the mask in use is checked,
+// whoever chose it (this menu, --mask or a remote client).
+void MainWindowMenu::addMaskMenu()
+{
+    m_maskMenu = new QMenu(tr("Mask"), m_window);
+    m_maskMenu->setObjectName(QStringLiteral("maskMenu"));
+    QAction *opener = m_maskMenu->menuAction();
+    opener->setObjectName(QStringLiteral("maskAction"));
+    opener->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    opener->setShortcutVisibleInContextMenu(true);
+    // Its shortcut pops the submenu up; chosen in the menu, the submenu opens
+    // as any does and the action is not triggered.
+    m_window->addAction(opener);
+    connect(opener, &QAction::triggered, this, &MainWindowMenu::popUpMaskMenu);
+    m_menu->addMenu(m_maskMenu);
+
+    m_maskEntries = new QActionGroup(m_maskMenu);
+    const auto addChoice = [this](const QString &name, const QString &text) {
+        QAction *entry = m_maskMenu->addAction(text);
+        entry->setObjectName(name);
+        entry->setCheckable(true);
+        m_maskEntries->addAction(entry);
+        return entry;
+    };
+    m_noMaskEntry = addChoice(QStringLiteral("noMaskAction"), tr("None"));
+    connect(m_noMaskEntry, &QAction::triggered, this, [this] { m_parts.session->setMask(std::nullopt); });
+    for (const QString &name : MaskFile::shippedNames()) {
+        QAction *entry = addChoice(QStringLiteral("maskAction_") + name, name);
+        entry->setData(name);
+        connect(entry, &QAction::triggered, this, [this, name] { chooseShippedMask(name); });
+    }
+    m_fileMaskEntry = addChoice(QStringLiteral("fileMaskAction"), QString());
+    m_fileMaskEntry->setVisible(false);
+    m_maskMenu->addSeparator();
+    QAction *open = m_maskMenu->addAction(tr("Open Mask File..."));
+    open->setObjectName(QStringLiteral("openMaskAction"));
+    connect(open, &QAction::triggered, this, &MainWindowMenu::openMaskFile);
+
+    connect(m_parts.session, &InstrumentSession::maskChanged, this, &MainWindowMenu::showMaskState);
+    showMaskState();
+}
+
+void MainWindowMenu::popUpMaskMenu()
+{
+    const QWidget *eyePlot = m_parts.eyePlot;
+    m_maskMenu->popup(eyePlot->mapToGlobal(QPoint(eyePlot->width() / 4, eyePlot->height() / 4)));
+}
+
+void MainWindowMenu::chooseShippedMask(const QString &name)
+{
+    const MaskFile::Loaded loaded = MaskFile::load(name);
+    if (!loaded.mask) {
+        showMaskState();
+        QMessageBox::warning(m_window, tr("Mask"),
+                             tr("The mask %1 cannot be used:\n%2\nThe mask in use stays.").arg(name, loaded.error));
+        return;
+    }
+    m_parts.session->setMask(loaded.mask);
+}
+
+void MainWindowMenu::openMaskFile()
+{
+    const QString chosen = QFileDialog::getOpenFileName(m_window, tr("Open Mask File"), QString(),
+                                                        tr("Mask files (*.yaml *.yml);;All files (*)"));
+    if (chosen.isEmpty())
+        return;
+    const MaskFile::Loaded loaded = MaskFile::read(chosen);
+    if (!loaded.mask) {
+        QMessageBox::warning(m_window, tr("Open Mask File"),
+                             tr("%1 is no mask file:\n%2\nThe mask in use stays.").arg(chosen, loaded.error));
+        return;
+    }
+    m_parts.session->setMask(loaded.mask);
+}
+
+void MainWindowMenu::showMaskState()
+{
+    const std::optional<EyeMask::Mask> mask = m_parts.session->mask();
+    m_fileMaskEntry->setVisible(false);
+    if (!mask) {
+        m_noMaskEntry->setChecked(true);
+        return;
+    }
+    for (QAction *entry : m_maskEntries->actions()) {
+        if (entry->data().isNull())
+            continue;
+        const MaskFile::Loaded shipped = MaskFile::load(entry->data().toString());
+        if (shipped.mask && sameMask(*shipped.mask, *mask)) {
+            entry->setChecked(true);
+            return;
+        }
+    }
+    m_fileMaskEntry->setText(tr("%1 (from a file)").arg(mask->name));
+    m_fileMaskEntry->setVisible(true);
+    m_fileMaskEntry->setChecked(true);
 }

@@ -1,19 +1,12 @@
 #include "window/picturecomparison.h"
 
 #include "io/instrumentsession.h"
-#include "window/mainwindow.h"
-#include "window/mainwindowui.h"
+#include "window/eyeplotoverlay.h"
 
 #include <QCoreApplication>
 #include <QLabel>
-#include <QPaintEvent>
-#include <QPainter>
 
 namespace {
-
-// The outline's colour: no colour of an eye picture, which runs from dark
-// blue through green and red to white.
-const QColor OutlineColour(255, 40, 255);
 
 QString shownAt(const QDateTime &time)
 {
@@ -23,21 +16,23 @@ QString shownAt(const QDateTime &time)
 
 } // namespace
 
-PictureComparison::PictureComparison(MainWindow *window)
-    : QObject(window)
-    , m_window(window)
-    , m_eyePlot(window->form()->EyePlot)
+PictureComparison::PictureComparison(InstrumentSession *session, QLabel *eyePlot, EyePlotOverlay *overlay,
+                                     std::function<MeasurementLimits()> limits, QObject *parent)
+    : QObject(parent)
+    , m_eyePlot(eyePlot)
+    , m_overlay(overlay)
+    , m_limits(std::move(limits))
 {
     setObjectName(QStringLiteral("PictureComparison"));
-    m_eyePlot->installEventFilter(this);
+    connect(overlay, &EyePlotOverlay::newPictureShown, this, &PictureComparison::noteShownPicture);
     // The one place the instrument and its readings come from.
-    connect(window->session(), &InstrumentSession::connected, this,
+    connect(session, &InstrumentSession::connected, this,
             [this](const QString &identification, const QString &device) {
                 m_identification = identification;
                 m_device = device;
                 m_latestReading.reset();
             });
-    connect(window->session(), &InstrumentSession::readingAccepted, this,
+    connect(session, &InstrumentSession::readingAccepted, this,
             [this](const MeasurementReading &, const MeasurementRow &row) { m_latestReading = row; });
 }
 
@@ -50,7 +45,8 @@ PictureFile::PictureContext PictureComparison::contextNow() const
     context.device = m_device;
     context.time = QDateTime::currentDateTimeUtc();
     context.reading = m_latestReading;
-    context.limits = m_window->measurementLimits();
+    context.limits = m_limits();
+    context.mask = m_overlay->liveJudgement();
     return context;
 }
 
@@ -115,36 +111,20 @@ void PictureComparison::setReference(const KnownPicture &reference)
 {
     m_reference = reference;
     m_referenceOccupancy = EyeComparison::occupancy(PictureFile::rgbPixels(reference.picture));
-    m_outline = QImage();
-    if (!reference.picture.isNull()) {
-        const EyeComparison::Occupancy &occupancy = m_referenceOccupancy;
-        m_outline = QImage(occupancy.width, occupancy.height, QImage::Format_ARGB32_Premultiplied);
-        m_outline.fill(Qt::transparent);
-        const QList<QPoint> boundary = EyeComparison::openingBoundary(EyeComparison::eyeOpening(occupancy),
-                                                                      occupancy.width, occupancy.height);
-        for (const QPoint &pixel : boundary)
-            m_outline.setPixelColor(pixel, OutlineColour);
-    }
-    m_eyePlot->update();
+    const EyeComparison::Occupancy &occupancy = m_referenceOccupancy;
+    m_overlay->setReferenceOutline(reference.picture.isNull()
+                                       ? QList<QPoint>()
+                                       : EyeComparison::openingBoundary(EyeComparison::eyeOpening(occupancy),
+                                                                        occupancy.width, occupancy.height));
     emit referenceChanged();
+}
+
+bool PictureComparison::outlineShown() const
+{
+    return m_overlay->outlineShown();
 }
 
 void PictureComparison::setOutlineShown(bool shown)
 {
-    m_outlineShown = shown;
-    m_eyePlot->update();
-}
-
-bool PictureComparison::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched != m_eyePlot || event->type() != QEvent::Paint)
-        return QObject::eventFilter(watched, event);
-    // The label paints its picture first; the outline goes over it.
-    watched->event(event);
-    noteShownPicture();
-    if (m_outlineShown && !m_outline.isNull()) {
-        QPainter painter(m_eyePlot);
-        painter.drawImage(m_eyePlot->contentsRect(), m_outline);
-    }
-    return true;
+    m_overlay->setOutlineShown(shown);
 }

@@ -7,7 +7,10 @@
 #include <QImage>
 #include <QObject>
 
-class MainWindow;
+#include <functional>
+
+class EyePlotOverlay;
+class InstrumentSession;
 class QLabel;
 
 // An eye picture and what is known of it: its file, or when it was shown,
@@ -20,15 +23,18 @@ struct KnownPicture
 };
 
 // The picture the window compares the live eye with, for the run, and the
-// live eye itself. It watches EyePlot: each new picture shown there (every
-// capture pass) is announced, and the outline of the reference's eye
-// opening is drawn over it at every repaint when asked.
+// live eye itself. It follows EyePlot through its overlay: each new picture
+// shown there (every capture pass) is announced, and the overlay draws the
+// outline of the reference's eye opening when asked.
 class PictureComparison : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit PictureComparison(MainWindow *window);
+    // The instrument and its readings come from the session, the limits
+    // pictures are judged by from `limits`.
+    PictureComparison(InstrumentSession *session, QLabel *eyePlot, EyePlotOverlay *overlay,
+                      std::function<MeasurementLimits()> limits, QObject *parent = nullptr);
 
     bool hasReference() const { return !m_reference.picture.isNull(); }
     const KnownPicture &reference() const { return m_reference; }
@@ -47,16 +53,13 @@ public:
     bool setReferenceFromFile(const QString &fileName, QString *error);
     void clearReference();
 
-    bool outlineShown() const { return m_outlineShown; }
+    bool outlineShown() const;
     void setOutlineShown(bool shown);
 
 signals:
     void referenceChanged();
     // EyePlot shows another picture.
     void currentChanged();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setReference(const KnownPicture &reference);
@@ -65,8 +68,9 @@ private:
     // What is known of a picture shown now.
     PictureFile::TextEntries shownEntries() const;
 
-    MainWindow *m_window;
     QLabel *m_eyePlot;
+    EyePlotOverlay *m_overlay;
+    std::function<MeasurementLimits()> m_limits;
 
     // The one place the window's readings come from.
     QString m_identification;
@@ -75,10 +79,6 @@ private:
 
     KnownPicture m_reference;
     EyeComparison::Occupancy m_referenceOccupancy;
-    // The reference opening's boundary, as opaque pixels over transparent
-    // ones, drawn scaled over EyePlot.
-    QImage m_outline;
-    bool m_outlineShown = false;
 
     qint64 m_shownKey = 0;                   // the pixmap EyePlot showed when last noted
     QDateTime m_shownAt;                     // when it was first painted

@@ -136,10 +136,25 @@ private slots:
     void fileProblems();
     void compare_data();
     void compare();
+    void mask_data();
+    void mask();
+    void captureJudgedByMask_data();
+    void captureJudgedByMask();
 
 private:
+    QString boxMask();
+
     QTemporaryDir m_dir;
 };
+
+// A mask file whose box covers the crossings and levels: hits on any eye.
+QString TestCli::boxMask()
+{
+    const QByteArray text = "protocol: {name: Box, reference: test}\nunits: {xscale: ui, yscale: amplitude}\nmask:\n"
+                            "  - points: [{x: -0.5, y: -0.6}, {x: 0.5, y: -0.6}, {x: 0.5, y: 0.6}, {x: -0.5, y: 0.6}]\n";
+    QFile file(m_dir.filePath("box.yaml"));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
+}
 
 void TestCli::commandLine_data()
 {
@@ -152,7 +167,7 @@ void TestCli::commandLine_data()
     };
     QString everyOption = "--baud|--line|--quiet|--help|--version|--format|--interval|--count|--duration|--output|"
                           "--min-height|--min-width|--min-amplitude|--require-lock|list|measure|capture|compare|"
-                          "--max-changed|--min-open";
+                          "--max-changed|--min-open|mask|--mask|--rate|--amplitude|--max-hits|--min-margin";
     for (int status = 0; status <= 5; ++status)
         everyOption += '|' + QString::number(status) + "  ";
     QTest::newRow("help") << QStringList {"--help"} << 0 << everyOption;
@@ -174,6 +189,12 @@ void TestCli::commandLine_data()
     usage("compare into a bitmap", {"compare", "--output", "d.bmp", "a.png", "b.png"}, ".png");
     usage("limit of compare given to measure", {"measure", "--max-changed", "3"},
           "--max-changed is no option of measure");
+    usage("mask without a picture", {"mask", "nrz-hexagon"}, "MASK PICTURE...");
+    usage("one annotated picture for two", {"mask", "--output", "a.png", "m", "a.png", "b.png"}, "one PICTURE");
+    usage("margin beyond 100", {"mask", "--min-margin", "101", "m", "a.png"}, "--min-margin");
+    usage("hits that are no number", {"mask", "--max-hits", "few", "m", "a.png"}, "--max-hits");
+    usage("no rate", {"mask", "--rate", "0", "m", "a.png"}, "--rate");
+    usage("a mask to measure", {"measure", "--mask", "nrz-hexagon"}, "--mask is no option of measure");
 }
 
 void TestCli::commandLine()
@@ -631,6 +652,142 @@ void TestCli::compare()
             changed += difference.pixelColor(x, y) == QColor(230, 0, 0) || difference.pixelColor(x, y) == QColor(0, 0, 230);
     }
     QCOMPARE(changed, 212);
+}
+
+void TestCli::mask_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("printed"); // a pattern of standard output
+    QTest::addColumn<QString>("said");
+    const auto row = [](const char *name, const QStringList &arguments, int status, const QString &printed,
+                        const QString &said = {}) { QTest::newRow(name) << arguments << status << printed << said; };
+    const QString number = "\\d+\\.\\d";
+    const QString eye = QStringLiteral("crossings: %1 px, %1 px\nunit interval: %1 px\nlevels: one %1 px, zero %1 px\n"
+                                       "crossing level: %1 %\n")
+                            .arg(number);
+    const QString json = QStringLiteral("\\{\"picture\":\"[^\"]*%1\",\"mask\":\"%2\",\"left_crossing_px\":N,"
+                                        "\"right_crossing_px\":N,\"ui_px\":N,\"one_level_px\":N,\"zero_level_px\":N,"
+                                        "\"crossing_pct\":N,\"hits\":%3,\"margin_pct\":-?\\d+,\"pass\":%4,"
+                                        "\"hits_per_polygon\":\\[[\\d,]+\\]\\}\n")
+                             .replace("N", number);
+    const QString nrzPass = "picture: [^\n]*eye.png\nmask: NRZ hexagon\n" + eye
+        + "hits: 0 \\(by polygon: 0, 0, 0\\)\nmargin: \\d+ %\nverdict: PASS\n";
+    row("shipped mask, text", {"nrz-hexagon", "eye.png"}, 0, nrzPass);
+    row("a file's mask with hits, JSON", {"--format", "jsonl", "BOX", "eye.bmp"}, 1,
+        json.arg("eye.bmp", "Box", "[1-9]\\d*", "false"));
+    row("margin below --min-margin", {"--min-margin", "100", "nrz-hexagon", "eye.png"}, 1,
+        ".*margin: \\d+ %\nverdict: FAIL\n", "below --min-margin 100 %");
+    row("margin meets --min-margin", {"--min-margin", "-100", "nrz-hexagon", "eye.png"}, 0, nrzPass);
+    row("hits within --max-hits", {"--max-hits", "100000", "BOX", "eye.png"}, 0, ".*verdict: PASS\n");
+    // A mask in mV takes the amplitude of the PNG's reading, or the one given.
+    row("amplitude of the PNG's reading", {"--format", "jsonl", "sff8431-host-tx", "eye.png"}, 0,
+        json.arg("eye.png", "SFF-8431 host", "0", "true"));
+    row("amplitude given over the PNG's", {"--format", "jsonl", "--amplitude", "600", "sff8431-host-tx", "eye.png"},
+        1, json.arg("eye.png", "SFF-8431 host", "[1-9]\\d*", "false"));
+    row("a bitmap carries no amplitude", {"sff8431-host-tx", "eye.bmp"}, 2, ".*verdict: NOT PLACED.*\n",
+        "the amplitude is not known");
+    row("no eye", {"nrz-hexagon", "blank.bmp"}, 4, ".*eye: none \\(no opening\\)\nverdict: NO EYE\n",
+        "blank.bmp: no eye (no opening)");
+    row("a picture that cannot be read", {"nrz-hexagon", "notes.txt"}, 3, "", "notes.txt is no picture");
+    row("unreadable is worse than no eye and a failure", {"BOX", "eye.png", "blank.bmp", "notes.txt"},
+        3, ".*verdict: FAIL\n.*verdict: NO EYE\n");
+    row("a mask that cannot be placed is worse than unreadable", {"sff8431-host-tx", "notes.txt", "eye.bmp"}, 2,
+        ".*verdict: NOT PLACED.*\n");
+    row("a file that is no mask", {"notes.txt", "eye.png"}, 2, "", "notes.txt: line 1: no mask file");
+    row("no such mask", {"nrz", "eye.png"}, 2, "", "no mask named \"nrz\"");
+    row("annotated", {"--output", "annotated.png", "--amplitude", "600", "sff8431-host-tx", "eye.png"}, 1,
+        ".*verdict: FAIL\n");
+}
+
+void TestCli::mask()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, printed);
+    QFETCH(QString, said);
+    // A capture of the simulator as PNG (its reading in the text entries)
+    // and as the bitmap it sent, the blank template, a text file.
+    const QDir folder(m_dir.filePath("mask"));
+    if (!folder.exists("eye.png")) {
+        QVERIFY(QDir().mkpath(folder.path()));
+        auto simulated = instrument();
+        simulated->setSeed(7);
+        simulated->setBaudRate(4000000);
+        simulated->queueMeasurementReply(GreenReply);
+        Cli capture({"capture", "-q", "--output", folder.filePath("eye.png"), simulated->devicePath()});
+        QVERIFY(capture.finish());
+        QCOMPARE(capture.status(), 0);
+        QFile bitmap(folder.filePath("eye.bmp"));
+        QVERIFY(bitmap.open(QIODevice::WriteOnly) && bitmap.write(simulated->lastCapture()) > 0);
+        QVERIFY(QFile::copy(Capture::templateFileName(), folder.filePath("blank.bmp")));
+        QFile notes(folder.filePath("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no picture\n") > 0);
+    }
+    arguments.replaceInStrings("BOX", boxMask());
+    Cli cli(QStringList {"mask"} + arguments, folder.path());
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), status);
+    const QString out = QString::fromUtf8(cli.out());
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(printed),
+                                     QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY2(pattern.match(out).hasMatch(), qPrintable(out));
+    QVERIFY2(cli.err().contains(said.toUtf8()), cli.err().constData());
+    if (!arguments.contains("--output"))
+        return;
+    // Twice the picture's size, the hits in red, each a 2 x 2 block, the
+    // mask's fill over the black eye centre.
+    const QImage annotated(folder.filePath("annotated.png"));
+    QCOMPARE(annotated.size(), QSize(478, 508));
+    const int hits = annotated.text("mask_hits").toInt();
+    QVERIFY(hits > 0);
+    int red = 0;
+    for (int y = 0; y < annotated.height(); ++y) {
+        for (int x = 0; x < annotated.width(); ++x)
+            red += annotated.pixelColor(x, y) == QColor(255, 0, 0);
+    }
+    QCOMPARE(red, 4 * hits);
+    const QImage shown(folder.filePath("eye.png"));
+    QCOMPARE(shown.pixelColor(119, 127), QColor(Qt::black));
+    const QColor centre = annotated.pixelColor(238, 254);
+    QVERIFY2(centre.blue() > 40 && centre.red() < 20, qPrintable(centre.name()));
+}
+
+// capture --mask judges the capture as mask does: printed, in the PNG's
+// text entries, and 1 when it fails once the file is written; a mask that
+// cannot be read ends it before anything is sent.
+void TestCli::captureJudgedByMask_data()
+{
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("maskPass");
+    QTest::newRow("passes") << "nrz-hexagon" << 0 << "1";
+    QTest::newRow("fails, the file written") << "BOX" << 1 << "0";
+    QTest::newRow("a file that is no mask") << QFINDTESTDATA("tst_cli.cpp") << 2 << "";
+}
+
+void TestCli::captureJudgedByMask()
+{
+    QFETCH(QString, mask);
+    QFETCH(int, status);
+    QFETCH(QString, maskPass);
+    auto simulated = instrument();
+    simulated->setBaudRate(4000000);
+    const QString path = m_dir.filePath(QStringLiteral("judged-%1.png").arg(status));
+    Cli cli({"capture", "-q", "--mask", mask.replace("BOX", boxMask()), "--output", path,
+             simulated->devicePath()});
+    QVERIFY(cli.finish());
+    QCOMPARE(cli.status(), status);
+    const QImage picture(path);
+    QCOMPARE(picture.text("mask_pass"), maskPass);
+    if (maskPass.isEmpty()) {
+        QVERIFY(picture.isNull());
+        QCOMPARE(simulated->received(), QByteArray());
+        return;
+    }
+    QCOMPARE(picture.text("mask"), mask.endsWith("box.yaml") ? QString("Box") : QString("NRZ hexagon"));
+    QCOMPARE(picture.text("mask_hits") == "0", maskPass == "1");
+    QVERIFY2(cli.out().contains(maskPass == "1" ? "\nverdict: PASS\n" : "\nverdict: FAIL\n"), cli.out().constData());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -255,6 +255,71 @@ private slots:
         QVERIFY(m_instrument->received().contains("scan\r\n"));
     }
 
+    // The mask commands on the latest finished capture: no figure without a
+    // mask, before a capture or without an eye (-230 with the reason), a
+    // mask that cannot be read refused with its reason (-200) while the one
+    // in use stays. CAPT:ABOR withdraws a scan only asked for: no "SCAN" is
+    // sent, *OPC? answers, and the readings go on.
+    void maskCommands_data()
+    {
+        QTest::addColumn<QString>("capture");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("pattern");
+        const QByteArray nrz = "MASK:SEL \"nrz-hexagon\";";
+        const QByteArray judged = ":CAPT;*OPC?;:MASK:STAT?;HITS?;MARG?;:SYST:ERR?";
+        const QString stale = "-230,\"Data stale; ";
+        QTest::newRow("no mask") << "" << QByteArray("MASK:SEL?;STAT?;HITS?;:SYST:ERR?")
+                                 << "\"\";NONE;9\\.91E37;" + stale + "no mask selected\"";
+        QTest::newRow("a mask before any capture")
+            << "" << nrz + "SEL?;STAT?;MARG?;:SYST:ERR?;ERR?"
+            << "\"nrz-hexagon\";NONE;9\\.91E37;(" + stale + "no capture judged yet\";?){2}";
+        QTest::newRow("a clean eye passes") << "eye" << nrz + judged << "1;PASS;0;[1-9]\\d*;0,\"No error\"";
+        QTest::newRow("a blank capture has no eye")
+            << "blank" << nrz + judged << "1;NOEYE;9\\.91E37;9\\.91E37;" + stale + "no eye \\(no opening\\)\"";
+        QTest::newRow("a file's mask with hits fails")
+            << "eye" << "MASK:SEL 'FOLDER/box.yaml';" + judged << "1;FAIL;[1-9]\\d*;-\\d+;0,\"No error\"";
+        QTest::newRow("a file that is no mask: the mask in use stays")
+            << "" << nrz + "SEL \"FOLDER/bad.yaml\";SEL?;:SYST:ERR?"
+            << "\"nrz-hexagon\";-200,\"Execution error; FOLDER/bad\\.yaml: line \\d+: .+\"";
+        QTest::newRow("only a YAML file is read") << "" << QByteArray("MASK:SEL \"/etc/hostname\";:SYST:ERR?")
+                                                  << "-200,\"Execution error; /etc/hostname: .*\\.yaml or \\.yml\"";
+        QTest::newRow("an unquoted name") << "" << QByteArray("MASK:SEL nrz-hexagon;:SYST:ERR?")
+                                          << "-104,\"Data type error\"";
+        QTest::newRow("none again") << "" << nrz + "SEL \"\";SEL?;STAT?" << "\"\";NONE";
+        QTest::newRow("abort withdraws a requested scan")
+            << "" << QByteArray("CAPT;CAPT:ABOR;*OPC?;STAT?;:READ?;:SYST:ERR?")
+            << "1;IDLE;0\\.\\d+,[^;]+;0,\"No error\"";
+    }
+    void maskCommands()
+    {
+        QFETCH(QString, capture);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, pattern);
+        QTemporaryDir folder;
+        const auto write = [&folder](const char *name, const QByteArray &text) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(write("bad.yaml", "protocol: [unclosed\n"));
+        QVERIFY(write("box.yaml", "protocol: {name: Box, reference: test}\nunits: {xscale: ui, yscale: amplitude}\n"
+                                  "mask:\n  - points: [{x: -0.5, y: -0.6}, {x: 0.5, y: -0.6}, {x: 0.5, y: 0.6}, "
+                                  "{x: -0.5, y: 0.6}]\n"));
+        line.replace("FOLDER", folder.path().toUtf8());
+        pattern.replace("FOLDER", QRegularExpression::escape(folder.path()));
+        serve();
+        if (capture == "blank")
+            m_instrument->setCaptureSource([] {
+                QFile blank(Capture::templateFileName());
+                return blank.open(QIODevice::ReadOnly) ? blank.readAll() : QByteArray();
+            });
+        m_instrument->clearReceived();
+        auto socket = client();
+        const QByteArray answer = ask(*socket, line);
+        QVERIFY2(matches(pattern, answer), answer.constData());
+        QVERIFY(m_session->scan() == InstrumentSession::Scan::Idle);
+        QCOMPARE(m_instrument->received().contains("SCAN\r\n"), !capture.isEmpty());
+    }
+
     void fifthClientIsClosed()
     {
         serve(false);

@@ -56,6 +56,14 @@ private slots:
             << QByteArray("CAPT:DATA? \"a;b\";*TST?")
             << unit(C::CaptureDataQuery, Q::All, "\"a;b\"") + " | " + unit(C::SelfTestQuery);
         QTest::newRow("tab") << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
+        // The mask commands: a string to select, four queries.
+        QTest::newRow("mask select") << QByteArray("mask:sel \"nrz-hexagon\"")
+                                     << unit(C::MaskSelect, Q::All, "\"nrz-hexagon\"");
+        QTest::newRow("mask queries") << QByteArray("MASK:SELect?;HITS?;MARG?;STATe?")
+                                      << unit(C::MaskSelectQuery) + " | " + unit(C::MaskHitsQuery) + " | "
+                + unit(C::MaskMarginQuery) + " | " + unit(C::MaskStateQuery);
+        QTest::newRow("mask select needs a name") << QByteArray("MASK:SEL") << QStringLiteral("-109");
+        QTest::newRow("mask hits takes none") << QByteArray("MASK:HITS? 3") << QStringLiteral("-108");
         // Nothing to execute.
         QTest::newRow("empty line") << QByteArray("") << QString();
         QTest::newRow("CR alone") << QByteArray("\r") << QString();
@@ -117,6 +125,29 @@ private slots:
         QCOMPARE(Scpi::definiteLengthBlock(bytes), header + bytes);
     }
 
+    // A string parameter's text, or none when it is no string.
+    void readsStrings_data()
+    {
+        QTest::addColumn<QByteArray>("parameter");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("double quotes") << QByteArray("\"a b\"") << QByteArray("a b");
+        QTest::newRow("single quotes, doubled inside") << QByteArray("'it''s'") << QByteArray("it's");
+        QTest::newRow("the other quote inside") << QByteArray("\"it's\"") << QByteArray("it's");
+        QTest::newRow("empty") << QByteArray("\"\"") << QByteArray("");
+        QTest::newRow("unquoted") << QByteArray("nrz") << QByteArray("none");
+        QTest::newRow("quote alone inside") << QByteArray("\"a\"b\"") << QByteArray("none");
+        QTest::newRow("unclosed") << QByteArray("\"a") << QByteArray("none");
+        QTest::newRow("mixed quotes") << QByteArray("\"a'") << QByteArray("none");
+    }
+    void readsStrings()
+    {
+        QFETCH(QByteArray, parameter);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(Scpi::stringParameter(parameter).value_or("none"), expected);
+        if (expected != "none")
+            QCOMPARE(Scpi::stringParameter(Scpi::quotedString(expected)), expected);
+    }
+
     // *IDN?'s serial and firmware after "Quorvane,731942K,": printable words
     // without ',' or ';', "0" for one missing.
     void identifies_data()
@@ -166,6 +197,9 @@ private slots:
             QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
         QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
         QCOMPARE(status.errorCount(), 0);
+        // A reason follows the text, printable and without a quote.
+        status.queueError(Scpi::ExecutionError, QStringLiteral("m.yaml: line 2: \"x\"\n\x1b[2J"));
+        QCOMPARE(status.takeError(), QByteArray("-200,\"Execution error; m.yaml: line 2: ?x???[2J\""));
     }
 
     void keepsEventStatus_data()

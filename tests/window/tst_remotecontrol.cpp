@@ -271,7 +271,8 @@ private slots:
     }
 
     // CAPT from a client is the Scan button's scan into the proposed file,
-    // shown as such, without a dialog; *OPC? answers once it has ended.
+    // shown as such, without a dialog; *OPC? answers once it has ended;
+    // CAPT:ABOR before the next poll withdraws it.
     void remoteCaptureIsTheScanButtons()
     {
         SimulatedInstrument instrument;
@@ -286,6 +287,13 @@ private slots:
         client.connectToHost(QHostAddress::LocalHost, window->remoteControlPort());
         QVERIFY(client.waitForConnected(2000));
         QCOMPARE(ask(client, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
+
+        // Withdrawn before it begins: the window stops saying so, the file
+        // stays the template.
+        QCOMPARE(ask(client, "CAPT;CAPT:ABOR;*OPC?;STAT?"), QByteArray("1;IDLE\n"));
+        QCOMPARE(window->form()->ScanningLabel->text(), QString());
+        QCOMPARE(fileBytes(window->session()->captureFileName()), fileBytes(Capture::templateFileName()));
+        QFile::remove(window->session()->captureFileName());
 
         const QString proposed = Capture::proposedCaptureFile(window->session()->captureFileName(),
                                                               QDateTime::currentDateTime());

@@ -52,9 +52,9 @@ private slots:
                 entries << action->text() + " " + action->shortcut().toString();
             QCOMPARE(entries,
                      QStringList({"Trend Ctrl+T", "Copy Picture Ctrl+C", "Save Picture As... Ctrl+Shift+S",
-                                  "Log Measurements... Ctrl+L", "Remote Control Ctrl+R", " ",
+                                  "Log Measurements... Ctrl+L", "Remote Control Ctrl+R", "Web Page and Metrics ", " ",
                                   "Set as Reference Ctrl+Shift+R", "Open Reference... ", "Clear Reference ",
-                                  "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K"}));
+                                  "Show Reference Outline Ctrl+Shift+O", "Compare Ctrl+K", " ", "Mask Ctrl+M"}));
             menu->hide();
         }
         QVERIFY(!rightClick(ui->PortSelBox));
