@@ -165,6 +165,8 @@ void TestMask::menuChoosesTheMaskAndFollowsIt()
 
     open(writeFile(m_dir.filePath("square.yaml"), SquareMask));
     QTRY_COMPARE(maskEntries(true), QStringList {"Square (from a file)"});
+    const QString corner = EyeOverlay::cornerLine(overlay()->layers());
+    QVERIFY2(corner.startsWith("Square: ") && corner.endsWith(" (file's hit rate 1e-12 not applied)"), qPrintable(corner));
     m_window->findChild<QAction *>("noMaskAction")->trigger();
     QVERIFY(!m_window->session()->mask());
     QCOMPARE(maskEntries(true), QStringList {"None"});
@@ -194,6 +196,7 @@ void TestMask::overlayOverALiveEye()
     show(picture);
     const QImage plain = plot->grab().toImage().convertToFormat(QImage::Format_RGB32);
     m_window->session()->setMask(shipped(mask));
+    show(lateEdgesEye(shownEye(11)).mirrored(true, false)); // the pass before: judged afresh
     show(picture);
     const QImage drawn = plot->grab().toImage().convertToFormat(QImage::Format_RGB32);
 
@@ -283,11 +286,9 @@ void TestMask::maskJudgesEachScan()
     QFile::remove(saved);
 
     const QString written = QString::fromUtf8(fileBytes(logFile));
-    QString line;
-    for (const QString &candidate : written.split('\n'))
-        if (candidate.startsWith("# mask ") || candidate.startsWith("{\"mask\""))
-            line = candidate;
-    QCOMPARE(written.count(line), 1);
+    const QStringList noted = written.split('\n').filter(QRegularExpression("^(# mask |\\{\"mask\")"));
+    QCOMPARE(noted.size(), 1);
+    const QString &line = noted.constFirst();
     if (log.endsWith(".csv")) {
         QVERIFY2(line.endsWith(" " + EyeMask::summary(result) + ", capture " + capture), qPrintable(written));
         return;
