@@ -36,7 +36,7 @@ void paintMask(QPainter &painter, const QTransform &toTarget, const EyeMask::Res
         return;
     painter.save();
     painter.setTransform(toTarget, true);
-    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::Antialiasing, false);
     QColor fill = MaskColour;
     fill.setAlpha(MaskFillAlpha);
     painter.setBrush(fill);
@@ -51,21 +51,9 @@ void paintMask(QPainter &painter, const QTransform &toTarget, const EyeMask::Res
 // layer, scaled without smoothing, so each covers exactly its block.
 void paintPixels(QPainter &painter, const QRectF &target, QSize pictureSize, const Layers &layers)
 {
-    const QList<QPoint> *hits = layers.mask ? &layers.mask->hits.pixels : nullptr;
-    if (layers.referenceOutline.isEmpty() && (!hits || hits->isEmpty()))
+    const QImage pixels = layers.pixels.isNull() ? pixelLayer(pictureSize, layers) : layers.pixels;
+    if (pixels.isNull())
         return;
-    QImage pixels(pictureSize, QImage::Format_ARGB32_Premultiplied);
-    pixels.fill(Qt::transparent);
-    const QRect inside(QPoint(0, 0), pictureSize);
-    const auto put = [&](const QList<QPoint> &points, QColor colour) {
-        const QRgb value = colour.rgba();
-        for (const QPoint &point : points)
-            if (inside.contains(point))
-                reinterpret_cast<QRgb *>(pixels.scanLine(point.y()))[point.x()] = value;
-    };
-    put(layers.referenceOutline, OutlineColour);
-    if (hits)
-        put(*hits, HitColour);
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(target, pixels);
@@ -116,6 +104,26 @@ void paintCornerLine(QPainter &painter, const QRectF &target, const QString &lin
 }
 
 } // namespace
+
+QImage pixelLayer(QSize pictureSize, const Layers &layers)
+{
+    const QList<QPoint> *hits = layers.mask ? &layers.mask->hits.pixels : nullptr;
+    if (layers.referenceOutline.isEmpty() && (!hits || hits->isEmpty()))
+        return QImage();
+    QImage pixels(pictureSize, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::transparent);
+    const QRect inside(QPoint(0, 0), pictureSize);
+    const auto put = [&](const QList<QPoint> &points, QColor colour) {
+        const QRgb value = colour.rgba();
+        for (const QPoint &point : points)
+            if (inside.contains(point))
+                reinterpret_cast<QRgb *>(pixels.scanLine(point.y()))[point.x()] = value;
+    };
+    put(layers.referenceOutline, OutlineColour);
+    if (hits)
+        put(*hits, HitColour);
+    return pixels;
+}
 
 Layers maskLayers(const EyeMask::Result &result, const EyeMask::Mask &mask)
 {

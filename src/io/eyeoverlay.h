@@ -32,7 +32,15 @@ struct Layers
     // The mask file's own hit-rate condition, shown as not applied; empty
     // when the file has none.
     QString maskHitRate;
+    // The outline and the hits as one picture-sized layer (pixelLayer()),
+    // for a painter that keeps it between repaints; made at each paint when
+    // null.
+    QImage pixels;
 };
+
+// The reference outline and the hits, opaque over transparent pixels, at
+// the picture's size; null when there are neither.
+QImage pixelLayer(QSize pictureSize, const Layers &layers);
 
 // The layers of a picture judged by `mask` (with its file's hit rate).
 Layers maskLayers(const EyeMask::Result &result, const EyeMask::Mask &mask);

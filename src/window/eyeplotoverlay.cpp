@@ -96,7 +96,15 @@ bool EyePlotOverlay::eventFilter(QObject *watched, QEvent *event)
         return QObject::eventFilter(watched, event);
     // The label paints its picture first; the layers go over it.
     watched->event(event);
-    const EyeOverlay::Layers drawn = layers();
+    EyeOverlay::Layers drawn = layers();
+    const auto samePixels = [](const EyeOverlay::Layers &a, const EyeOverlay::Layers &b) {
+        const QList<QPoint> none;
+        return a.referenceOutline == b.referenceOutline
+            && (a.mask ? a.mask->hits.pixels : none) == (b.mask ? b.mask->hits.pixels : none);
+    };
+    drawn.pixels = samePixels(drawn, m_painted) ? m_painted.pixels
+                                                : EyeOverlay::pixelLayer(m_eyePlot->pixmap().size(), drawn);
+    m_painted = drawn;
     if (!drawn.referenceOutline.isEmpty() || drawn.mask) {
         QPainter painter(m_eyePlot);
         EyeOverlay::paint(painter, m_eyePlot->contentsRect(), m_eyePlot->pixmap().size(), drawn);
