@@ -68,6 +68,9 @@ double number(const YAML::Node &node, const char *name)
     const double value = node.IsScalar() ? text(node).trimmed().toDouble(&ok) : 0.0;
     if (!ok || !std::isfinite(value))
         refuse(node, QStringLiteral("%1 is no number").arg(QLatin1String(name)));
+    // Far beyond any eye: placed and grown it would no longer be a number.
+    if (std::abs(value) > 1e9)
+        refuse(node, QStringLiteral("%1 is out of range").arg(QLatin1String(name)));
     return value;
 }
 

@@ -181,8 +181,8 @@ EyeSearch findEye(const Occupancy &picture)
         return search;
     }
 
-    // The levels: the traces directly above and below the opening, 0.4 to
-    // 0.6 UI after the left crossing.
+    // The levels: the traces above and below the opening, 0.4 to 0.6 UI
+    // after the left crossing.
     const double unitInterval = right->x - left->x;
     const int firstColumn = std::max(0, int(std::ceil(left->x + 0.4 * unitInterval)));
     const int lastColumn = std::min(width - 1, int(std::floor(left->x + 0.6 * unitInterval)));
@@ -191,10 +191,27 @@ EyeSearch findEye(const Occupancy &picture)
     for (int x = firstColumn; x <= lastColumn; ++x) {
         if (topmost[size_t(x)] < 0)
             continue;
-        for (int y = topmost[size_t(x)] - 1; y >= 0 && picture.at(x, y); --y, ++above)
-            aboveRows += y;
-        for (int y = bottommost[size_t(x)] + 1; y < height && picture.at(x, y); ++y, ++below)
-            belowRows += y;
+        const auto level = [&](int from, int step, double &rows, qsizetype &count) {
+            // The thickest run of traces that way (the nearest of equals): a
+            // stray trace across the opening is thinner than the level's.
+            int bestStart = from, bestLength = 0;
+            for (int y = from; y >= 0 && y < height;) {
+                int end = y;
+                while (end >= 0 && end < height && picture.at(x, end))
+                    end += step;
+                const int length = std::abs(end - y);
+                if (length > bestLength) {
+                    bestStart = y;
+                    bestLength = length;
+                }
+                y = end + (length == 0 ? step : 0);
+            }
+            for (int i = 0; i < bestLength; ++i)
+                rows += bestStart + i * step;
+            count += bestLength;
+        };
+        level(topmost[size_t(x)] - 1, -1, aboveRows, above);
+        level(bottommost[size_t(x)] + 1, +1, belowRows, below);
     }
     if (above == 0 || below == 0) {
         search.noEyeReason = QStringLiteral("no level above and below the opening");
@@ -209,6 +226,12 @@ EyeSearch findEye(const Occupancy &picture)
     eye.crossingRow = (left->row + right->row) / 2;
     if (!(eye.crossingRow > eye.oneLevel && eye.crossingRow < eye.zeroLevel)) {
         search.noEyeReason = QStringLiteral("the crossings lie outside the levels");
+        return search;
+    }
+    // The edges of one eye cross at one level; a stray trace across the
+    // opening meets an edge in a tip of its own, at another level.
+    if (std::abs(left->row - right->row) > 0.2 * eye.amplitude()) {
+        search.noEyeReason = QStringLiteral("the crossings lie at different levels");
         return search;
     }
     search.eye = eye;
@@ -261,11 +284,13 @@ bool contains(const PixelPolygon &polygon, QPointF point)
         const double ax = polygon[j].x(), ay = polygon[j].y();
         const double bx = polygon[i].x(), by = polygon[i].y();
         const double dx = bx - ax, dy = by - ay;
-        const double length = std::hypot(dx, dy);
-        if (std::abs(dx * (py - ay) - dy * (px - ax)) <= OnEdge * std::max(length, 1.0)
-            && px >= std::min(ax, bx) - OnEdge && px <= std::max(ax, bx) + OnEdge
-            && py >= std::min(ay, by) - OnEdge && py <= std::max(ay, by) + OnEdge)
-            return true;
+        // On the edge: within its box, and no further than OnEdge from its line.
+        if (px >= std::min(ax, bx) - OnEdge && px <= std::max(ax, bx) + OnEdge
+            && py >= std::min(ay, by) - OnEdge && py <= std::max(ay, by) + OnEdge) {
+            const double cross = dx * (py - ay) - dy * (px - ax);
+            if (cross * cross <= OnEdge * OnEdge * std::max(dx * dx + dy * dy, 1.0))
+                return true;
+        }
         if ((ay > py) != (by > py) && px < ax + (py - ay) * dx / dy)
             inside = !inside;
     }
@@ -279,17 +304,22 @@ Hits countHits(const Occupancy &picture, const QList<PixelPolygon> &polygons)
     if (picture.occupied.size() != qsizetype(picture.width) * picture.height || polygons.isEmpty())
         return hits;
     std::vector<PixelBox> boxes;
-    PixelBox all {picture.width, picture.height, -1, -1};
+    int top = picture.height, bottom = -1;
     for (const PixelPolygon &polygon : polygons) {
         boxes.push_back(pixelBox(polygon, picture.width, picture.height));
-        const PixelBox &box = boxes.back();
-        if (box.left > box.right || box.top > box.bottom)
-            continue;
-        all = {std::min(all.left, box.left), std::min(all.top, box.top), std::max(all.right, box.right),
-               std::max(all.bottom, box.bottom)};
+        top = std::min(top, boxes.back().top);
+        bottom = std::max(bottom, boxes.back().bottom);
     }
-    for (int y = all.top; y <= all.bottom; ++y) {
-        for (int x = all.left; x <= all.right; ++x) {
+    for (int y = top; y <= bottom; ++y) {
+        // Only the columns of the boxes across this row.
+        int left = picture.width, right = -1;
+        for (const PixelBox &box : boxes) {
+            if (y >= box.top && y <= box.bottom && box.left <= box.right) {
+                left = std::min(left, box.left);
+                right = std::max(right, box.right);
+            }
+        }
+        for (int x = left; x <= right; ++x) {
             if (!picture.at(x, y))
                 continue;
             bool hit = false;

@@ -1,5 +1,6 @@
 #include "eyepicture.h"
 #include "io/maskfile.h"
+#include "io/picturefile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -65,6 +66,8 @@ void TestMaskFile::refusedWithLineAndReason_data()
     QTest::newRow("a point without y")
         << changed("{x: 0, y: 0.25}", "{x: 0}") << QStringLiteral("line 8: a point needs x and y");
     QTest::newRow("y no number") << changed("y: 0.25", "y: high") << QStringLiteral("line 8: y is no number");
+    QTest::newRow("x out of range") << changed("x: -0.25", "x: -1e300")
+                                    << QStringLiteral("line 7: x is out of range");
     QTest::newRow("fewer than 3 points") << changed("      - {x: 0.25, y: 0}\n", "")
                                          << QStringLiteral("line 7: a polygon needs at least 3 points");
     QTest::newRow("a polygon without points")
@@ -88,6 +91,8 @@ void TestMaskFile::read()
     QCOMPARE(valid.mask->reference, QStringLiteral("here"));
     QCOMPARE(valid.mask->hitRate, QStringLiteral("1e-12"));
     QCOMPARE(valid.mask->polygons, QList<MaskPolygon>({{{-0.25, 0}, {0, 0.25}, {0.25, 0}}}));
+    QCOMPARE(int(MaskFile::parse(changed("ui", "PS")).mask->xScale), int(XScale::Picoseconds));
+    QCOMPARE(int(MaskFile::parse(changed("amplitude", "v")).mask->yScale), int(YScale::Volts));
 
     // A file without a protocol name is named by its file; a file is
     // loaded by its path, a shipped mask by its name.
@@ -161,6 +166,13 @@ void TestMaskFile::renderedEyesJudged()
         QVERIFY(qAbs(result.search.eye->leftCrossing - 59.25) <= 2
                 && qAbs(result.search.eye->rightCrossing - 178.75) <= 2);
         QVERIFY2(result.marginPercent > 10 && result.marginPercent < 100, qPrintable(summary(result)));
+        // The margin's search finds what the hits of the grown mask say.
+        const EyeComparison::Occupancy occupied = EyeComparison::occupancy(PictureFile::rgbPixels(eye));
+        const QPointF centre = result.search.eye->centre();
+        QCOMPARE(countHits(occupied, grown(result.placement.polygons, centre, result.marginPercent)).total,
+                 0);
+        QVERIFY(countHits(occupied, grown(result.placement.polygons, centre, result.marginPercent + 1)).total
+                > 0);
         // 700 mV from level to level puts 350 mV at the levels: the upper
         // and lower halves of their traces are forbidden; at 500 mV none is.
         const Result wide = MaskFile::judgePicture(eye, *sff, scale);

@@ -106,6 +106,9 @@ void TestEyeMask::eyeFound_data()
     // The larger opening is the eye.
     QTest::newRow("two eyes") << eyes({20, 120, 200}, 30, 220, 12, 12, 3, 239, 254)
                               << EyeGeometry {20, 120, 30, 220, 125};
+    Occupancy stray = eyes({40, 120}, 20, 100, 10, 10, 3);
+    segment(stray, QPointF(0, 30), QPointF(159, 40));
+    QTest::newRow("a thin trace across, thick levels") << stray << EyeGeometry {40, 120, 20, 100, 60};
     QTest::newRow("crossing at 30 %")
         << eyes({40, 120}, 20, 100, 6, 14, 1) << EyeGeometry {40, 120, 20, 100, 76};
     QTest::newRow("crossing at 70 %, thick")
@@ -143,6 +146,13 @@ void TestEyeMask::noEye_data()
         segment(box, a, b);
     Occupancy halfBox = eyes({40}, 20, 100, 10, 10, 1);
     segment(halfBox, QPointF(120, 20), QPointF(120, 100));
+    // Crossings at 30 % on the left, 70 % on the right: no one eye's.
+    Occupancy uneven = eyes({40}, 20, 100, 6, 14, 1);
+    const Occupancy right = eyes({120}, 20, 100, 14, 6, 1);
+    for (qsizetype i = 0; i < uneven.occupied.size(); ++i)
+        uneven.occupied[i] = uneven.occupied[i] || right.occupied[i];
+    QTest::newRow("crossings at different levels")
+        << uneven << QStringLiteral("the crossings lie at different levels");
     QTest::newRow("nothing drawn") << blank(50, 40) << QStringLiteral("no opening");
     QTest::newRow("levels alone") << eyes({}, 20, 100, 10, 10, 1) << QStringLiteral("no opening");
     QTest::newRow("a box") << box << QStringLiteral("no crossing on the left");
