@@ -1,7 +1,9 @@
 #include "io/eyeoverlay.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPolygonF>
 #include <QTransform>
@@ -85,7 +87,9 @@ void paintTicks(QPainter &painter, const QRectF &target, const QTransform &toTar
 // The corner line on a dark band, legible over any trace.
 void paintCornerLine(QPainter &painter, const QRectF &target, const QString &line)
 {
-    if (line.isEmpty())
+    // Text needs the fonts of a Gui application (the offscreen platform will
+    // do); in a bare core application Qt would abort at the first glyph.
+    if (line.isEmpty() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         return;
     painter.save();
     QFont font = painter.font();
@@ -160,8 +164,10 @@ QImage annotated(const QImage &shown, const Layers &layers)
 {
     if (shown.isNull())
         return QImage();
+    // Scaled smoothly, as EyePlot scales its picture.
+    // (No QPixmap: the tool draws without a display.)
     QImage picture = shown.convertToFormat(QImage::Format_RGB32)
-                         .scaled(shown.size() * AnnotatedScale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+                         .scaled(shown.size() * AnnotatedScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&picture);
     paint(painter, picture.rect(), shown.size(), layers);
     painter.end();

@@ -206,6 +206,7 @@ void TestMask::overlayOverALiveEye()
     QCOMPARE(live->hits.pixels, expected.hits.pixels);
     QCOMPARE(live->marginPercent, expected.marginPercent);
     QCOMPARE(EyeOverlay::cornerLine(overlay()->layers()), EyeMask::summary(expected));
+    QCOMPARE(EyeOverlay::annotated(picture, overlay()->layers()), drawn); // what the tool and server write
     QCOMPARE(expected.hits.total > 0, hits);
     for (const QPoint &hit : expected.hits.pixels)
         QCOMPARE(drawn.pixelColor(2 * hit.x() + 1, 2 * hit.y() + 1), EyeOverlay::HitColour);
