@@ -1,7 +1,9 @@
 #include "io/eyeoverlay.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPolygonF>
 #include <QTransform>
@@ -36,7 +38,7 @@ void paintMask(QPainter &painter, const QTransform &toTarget, const EyeMask::Res
         return;
     painter.save();
     painter.setTransform(toTarget, true);
-    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::Antialiasing, false);
     QColor fill = MaskColour;
     fill.setAlpha(MaskFillAlpha);
     painter.setBrush(fill);
@@ -51,21 +53,9 @@ void paintMask(QPainter &painter, const QTransform &toTarget, const EyeMask::Res
 // layer, scaled without smoothing, so each covers exactly its block.
 void paintPixels(QPainter &painter, const QRectF &target, QSize pictureSize, const Layers &layers)
 {
-    const QList<QPoint> *hits = layers.mask ? &layers.mask->hits.pixels : nullptr;
-    if (layers.referenceOutline.isEmpty() && (!hits || hits->isEmpty()))
+    const QImage pixels = layers.pixels.isNull() ? pixelLayer(pictureSize, layers) : layers.pixels;
+    if (pixels.isNull())
         return;
-    QImage pixels(pictureSize, QImage::Format_ARGB32_Premultiplied);
-    pixels.fill(Qt::transparent);
-    const QRect inside(QPoint(0, 0), pictureSize);
-    const auto put = [&](const QList<QPoint> &points, QColor colour) {
-        const QRgb value = colour.rgba();
-        for (const QPoint &point : points)
-            if (inside.contains(point))
-                reinterpret_cast<QRgb *>(pixels.scanLine(point.y()))[point.x()] = value;
-    };
-    put(layers.referenceOutline, OutlineColour);
-    if (hits)
-        put(*hits, HitColour);
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(target, pixels);
@@ -97,7 +87,9 @@ void paintTicks(QPainter &painter, const QRectF &target, const QTransform &toTar
 // The corner line on a dark band, legible over any trace.
 void paintCornerLine(QPainter &painter, const QRectF &target, const QString &line)
 {
-    if (line.isEmpty())
+    // Text needs the fonts of a Gui application (the offscreen platform will
+    // do); in a bare core application Qt would abort at the first glyph.
+    if (line.isEmpty() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         return;
     painter.save();
     QFont font = painter.font();
@@ -116,6 +108,26 @@ void paintCornerLine(QPainter &painter, const QRectF &target, const QString &lin
 }
 
 } // namespace
+
+QImage pixelLayer(QSize pictureSize, const Layers &layers)
+{
+    const QList<QPoint> *hits = layers.mask ? &layers.mask->hits.pixels : nullptr;
+    if (layers.referenceOutline.isEmpty() && (!hits || hits->isEmpty()))
+        return QImage();
+    QImage pixels(pictureSize, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::transparent);
+    const QRect inside(QPoint(0, 0), pictureSize);
+    const auto put = [&](const QList<QPoint> &points, QColor colour) {
+        const QRgb value = colour.rgba();
+        for (const QPoint &point : points)
+            if (inside.contains(point))
+                reinterpret_cast<QRgb *>(pixels.scanLine(point.y()))[point.x()] = value;
+    };
+    put(layers.referenceOutline, OutlineColour);
+    if (hits)
+        put(*hits, HitColour);
+    return pixels;
+}
 
 Layers maskLayers(const EyeMask::Result &result, const EyeMask::Mask &mask)
 {
@@ -152,8 +164,10 @@ QImage annotated(const QImage &shown, const Layers &layers)
 {
     if (shown.isNull())
         return QImage();
+    // Scaled smoothly, as EyePlot scales its picture.
+    // (No QPixmap: the tool draws without a display.)
     QImage picture = shown.convertToFormat(QImage::Format_RGB32)
-                         .scaled(shown.size() * AnnotatedScale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+                         .scaled(shown.size() * AnnotatedScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&picture);
     paint(painter, picture.rect(), shown.size(), layers);
     painter.end();

@@ -32,7 +32,15 @@ struct Layers
     // The mask file's own hit-rate condition, shown as not applied; empty
     // when the file has none.
     QString maskHitRate;
+    // The outline and the hits as one picture-sized layer (pixelLayer()),
+    // for a painter that keeps it between repaints; made at each paint when
+    // null.
+    QImage pixels;
 };
+
+// The reference outline and the hits, opaque over transparent pixels, at
+// the picture's size; null when there are neither.
+QImage pixelLayer(QSize pictureSize, const Layers &layers);
 
 // The layers of a picture judged by `mask` (with its file's hit rate).
 Layers maskLayers(const EyeMask::Result &result, const EyeMask::Mask &mask);
@@ -53,14 +61,16 @@ inline const QColor TickColour {255, 255, 255};
 
 // Draws the layers over a picture of pictureSize pixels shown in `target`
 // (each picture pixel a target.width() / pictureSize.width() wide block).
+// The corner line is drawn only in a QGuiApplication (on the offscreen
+// platform without a display): text needs its fonts.
 void paint(QPainter &painter, const QRectF &target, QSize pictureSize, const Layers &layers);
 
 // Annotated pictures are shown as the window shows the eye: at twice their
 // size, so that the corner line is legible.
 constexpr int AnnotatedScale = 2;
 
-// The picture as shown (239 x 254) at AnnotatedScale with the layers over it,
-// as the window draws them on EyePlot.
+// The picture as shown (239 x 254) at AnnotatedScale, scaled smoothly, with
+// the layers over it: EyePlot's picture, pixel for pixel.
 QImage annotated(const QImage &shown, const Layers &layers);
 
 } // namespace EyeOverlay

@@ -9,6 +9,17 @@
 
 namespace {
 
+// What of a reading places the mask: its rate for a mask in ps, its
+// amplitude for one in mV or V; nothing for a mask relative to the eye.
+EyeMask::Scale placingScale(const EyeMask::Mask &mask, EyeMask::Scale scale)
+{
+    if (mask.xScale != EyeMask::XScale::Picoseconds)
+        scale.rateMbps.reset();
+    if (mask.yScale == EyeMask::YScale::Amplitudes)
+        scale.amplitudeMv.reset();
+    return scale;
+}
+
 bool sameScale(const EyeMask::Scale &a, const EyeMask::Scale &b)
 {
     return a.rateMbps == b.rateMbps && a.amplitudeMv == b.amplitudeMv;
@@ -51,7 +62,7 @@ void EyePlotOverlay::judgeShownPicture() const
         return;
     }
     const qint64 key = m_eyePlot->pixmap().cacheKey();
-    const EyeMask::Scale scale = MaskFile::scaleOf(m_session->lastReading());
+    const EyeMask::Scale scale = placingScale(*mask, MaskFile::scaleOf(m_session->lastReading()));
     if (m_judgement.valid && m_judgement.pictureKey == key && sameScale(m_judgement.scale, scale))
         return;
     const QImage picture = m_eyePlot->pixmap().toImage();
@@ -85,7 +96,15 @@ bool EyePlotOverlay::eventFilter(QObject *watched, QEvent *event)
         return QObject::eventFilter(watched, event);
     // The label paints its picture first; the layers go over it.
     watched->event(event);
-    const EyeOverlay::Layers drawn = layers();
+    EyeOverlay::Layers drawn = layers();
+    const auto samePixels = [](const EyeOverlay::Layers &a, const EyeOverlay::Layers &b) {
+        const QList<QPoint> none;
+        return a.referenceOutline == b.referenceOutline
+            && (a.mask ? a.mask->hits.pixels : none) == (b.mask ? b.mask->hits.pixels : none);
+    };
+    drawn.pixels = samePixels(drawn, m_painted) ? m_painted.pixels
+                                                : EyeOverlay::pixelLayer(m_eyePlot->pixmap().size(), drawn);
+    m_painted = drawn;
     if (!drawn.referenceOutline.isEmpty() || drawn.mask) {
         QPainter painter(m_eyePlot);
         EyeOverlay::paint(painter, m_eyePlot->contentsRect(), m_eyePlot->pixmap().size(), drawn);

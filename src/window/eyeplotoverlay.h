@@ -59,4 +59,7 @@ private:
         bool valid = false;
     };
     mutable Judgement m_judgement;
+    // The pixel layer of the last paint, kept while its outline and hits are
+    // the same.
+    EyeOverlay::Layers m_painted;
 };

@@ -112,6 +112,7 @@ private slots:
         choose("setReferenceAction", false);
         show(ringedEye(100, 54)); // the eye closes: its ring's bottom is six rows higher
         const QImage live = plot->grab().toImage();
+        QVERIFY(colourAt(live, 2 * 70, 2 * 97) != Outline); // not drawn until asked
         choose("referenceOutlineAction", false);
         const QImage drawn = plot->grab().toImage();
         QCOMPARE(drawn.size(), QSize(478, 508));

@@ -165,6 +165,8 @@ void TestMask::menuChoosesTheMaskAndFollowsIt()
 
     open(writeFile(m_dir.filePath("square.yaml"), SquareMask));
     QTRY_COMPARE(maskEntries(true), QStringList {"Square (from a file)"});
+    const QString corner = EyeOverlay::cornerLine(overlay()->layers());
+    QVERIFY2(corner.startsWith("Square: ") && corner.endsWith(" (file's hit rate 1e-12 not applied)"), qPrintable(corner));
     m_window->findChild<QAction *>("noMaskAction")->trigger();
     QVERIFY(!m_window->session()->mask());
     QCOMPARE(maskEntries(true), QStringList {"None"});
@@ -194,6 +196,7 @@ void TestMask::overlayOverALiveEye()
     show(picture);
     const QImage plain = plot->grab().toImage().convertToFormat(QImage::Format_RGB32);
     m_window->session()->setMask(shipped(mask));
+    show(lateEdgesEye(shownEye(11)).mirrored(true, false)); // the pass before: judged afresh
     show(picture);
     const QImage drawn = plot->grab().toImage().convertToFormat(QImage::Format_RGB32);
 
@@ -203,6 +206,7 @@ void TestMask::overlayOverALiveEye()
     QCOMPARE(live->hits.pixels, expected.hits.pixels);
     QCOMPARE(live->marginPercent, expected.marginPercent);
     QCOMPARE(EyeOverlay::cornerLine(overlay()->layers()), EyeMask::summary(expected));
+    QCOMPARE(EyeOverlay::annotated(picture, overlay()->layers()), drawn); // what the tool and server write
     QCOMPARE(expected.hits.total > 0, hits);
     for (const QPoint &hit : expected.hits.pixels)
         QCOMPARE(drawn.pixelColor(2 * hit.x() + 1, 2 * hit.y() + 1), EyeOverlay::HitColour);
@@ -283,11 +287,9 @@ void TestMask::maskJudgesEachScan()
     QFile::remove(saved);
 
     const QString written = QString::fromUtf8(fileBytes(logFile));
-    QString line;
-    for (const QString &candidate : written.split('\n'))
-        if (candidate.startsWith("# mask ") || candidate.startsWith("{\"mask\""))
-            line = candidate;
-    QCOMPARE(written.count(line), 1);
+    const QStringList noted = written.split('\n').filter(QRegularExpression("^(# mask |\\{\"mask\")"));
+    QCOMPARE(noted.size(), 1);
+    const QString &line = noted.constFirst();
     if (log.endsWith(".csv")) {
         QVERIFY2(line.endsWith(" " + EyeMask::summary(result) + ", capture " + capture), qPrintable(written));
         return;
