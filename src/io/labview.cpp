@@ -1,6 +1,7 @@
 #include "io/labview.h"
 
 #include "io/capturefile.h"
+#include "io/eyeoverlay.h"
 #include "io/instrumentsession.h"
 #include "rules/scpi.h"
 
@@ -20,6 +21,7 @@ struct LabView::Served
     std::deque<TrendPoint> trend;
     QByteArray capturePng;
     QDateTime captureTime; // the session's capture the picture is of
+    int pictureVersion = 0; // made again for each capture and each judgement of it
 
     QString device() const { return session->device().isEmpty() ? name : session->device(); }
 };
@@ -74,6 +76,10 @@ void LabView::addSession(InstrumentSession *session, const QString &name)
             one->trend.back().lineBreak = true;
     });
     connect(session, &InstrumentSession::scanEnded, this, [this, one] { keepCapture(*one); });
+    // The mask's judgement is drawn over the picture: another mask, or none,
+    // makes it again.
+    connect(session, &InstrumentSession::maskJudged, this, [this, one] { keepCapture(*one, true); });
+    connect(session, &InstrumentSession::maskChanged, this, [this, one] { keepCapture(*one, true); });
     connect(session, &QObject::destroyed, this, [this, one] {
         m_served.erase(std::remove_if(m_served.begin(), m_served.end(),
                                       [one](const std::unique_ptr<Served> &served) { return served.get() == one; }),
@@ -99,18 +105,26 @@ void LabView::keepReading(Served &served)
 }
 
 // Made once a scan ends: the session keeps the picture, and a scan after it
-// fills the capture again from the template.
-void LabView::keepCapture(Served &served)
+// fills the capture again from the template. With a mask in use, the picture
+// is annotated as the window shows it; the mask's judgement of a capture
+// that just ended comes before the scan's end, and makes it then.
+void LabView::keepCapture(Served &served, bool judgedAgain)
 {
-    const QImage shown = served.session->lastCapturePicture();
-    if (shown.isNull() || served.session->lastCaptureTime() == served.captureTime)
+    const InstrumentSession &session = *served.session;
+    const QImage shown = session.lastCapturePicture();
+    if (shown.isNull() || (!judgedAgain && session.lastCaptureTime() == served.captureTime))
         return;
+    const std::optional<EyeMask::Mask> mask = session.mask();
+    const std::optional<EyeMask::Result> result = session.maskResult();
+    const QImage picture
+        = mask && result ? EyeOverlay::annotated(shown, EyeOverlay::maskLayers(*result, *mask)) : shown;
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (shown.save(&buffer, "PNG")) {
+    if (picture.save(&buffer, "PNG")) {
         served.capturePng = png;
-        served.captureTime = served.session->lastCaptureTime();
+        served.captureTime = session.lastCaptureTime();
+        ++served.pictureVersion;
     }
 }
 
@@ -246,12 +260,14 @@ QByteArray LabView::readingJson(const QString &device) const
                                                  {"connectionLosses", double(counts.connectionLosses)}});
         instrument.insert("scanning", session.scan() != InstrumentSession::Scan::Idle);
         instrument.insert("captureTime", timeText(served->captureTime));
+        instrument.insert("pictureVersion", served->pictureVersion);
         if (const std::optional<EyeMask::Result> mask = session.maskResult())
             instrument.insert("mask", QJsonObject {{"name", mask->maskName},
                                                    {"judged", mask->judged()},
                                                    {"hits", double(mask->hits.total)},
                                                    {"marginPercent", mask->marginPercent},
-                                                   {"pass", mask->pass}});
+                                                   {"pass", mask->pass},
+                                                   {"summary", EyeMask::summary(*mask)}});
         instruments.append(instrument);
     }
     return QJsonDocument(QJsonObject {{"instruments", instruments}}).toJson(QJsonDocument::Compact);

@@ -62,7 +62,7 @@ private:
     struct Served;
     const Served *find(const QString &device) const;
     void keepReading(Served &served);
-    void keepCapture(Served &served);
+    void keepCapture(Served &served, bool judgedAgain = false);
 
     std::vector<std::unique_ptr<Served>> m_served;
 };

@@ -1,4 +1,5 @@
 #include "io/capturefile.h"
+#include "io/eyeoverlay.h"
 #include "io/httpserver.h"
 #include "io/instrumentsession.h"
 #include "io/labview.h"
@@ -238,6 +239,9 @@ private slots:
         QCOMPARE(sample(judged, "zentaval_mask_hits" + device).toLongLong(), m_session->maskResult()->hits.total);
         QCOMPARE(sample(judged, "zentaval_mask_margin_ratio" + device).toDouble(),
                  m_session->maskResult()->marginPercent / 100.0);
+        QCOMPARE(QImage::fromData(get("/eye.png"), "PNG").convertToFormat(QImage::Format_RGB32),
+                 EyeOverlay::annotated(eye, EyeOverlay::maskLayers(*m_session->maskResult(), mask))
+                     .convertToFormat(QImage::Format_RGB32));
 
         m_instrument->vanish();
         QTRY_COMPARE_WITH_TIMEOUT(sample(get("/metrics"), "zentaval_up" + device), QByteArray("0"), 1000);
