@@ -42,8 +42,8 @@ private:
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            if (arguments.first() == "zentaval-cli")
+        if (arguments.first() == "zentaval-cli") {
+            for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
                 environment.remove(name);
         }
         process->setProcessEnvironment(environment);
@@ -174,18 +174,29 @@ private slots:
         QVERIFY2(err.contains(said.replace("TAKEN", port).toUtf8()), err.constData());
     }
 
-    // The entry starts and stops serving and says where and to how many.
+    // The entry starts and stops serving and says where and to how many; an
+    // address that cannot be listened on gets a message box, and the window
+    // goes on without serving.
     void menuEntryServes()
     {
         auto window = makeWindow({});
         window->show();
-        const quint16 port = freePorts();
-        window->setRemoteControlAddress(QHostAddress::LocalHost, port);
         QAction *remote = entry(*window);
         QVERIFY(remote);
         QCOMPARE(remote->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        window->setRemoteControlAddress(QHostAddress::LocalHost, taken.serverPort());
+        QString boxText;
+        answerMessageBox(&boxText);
+        remote->trigger();
+        QVERIFY2(boxText.contains(QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())), qPrintable(boxText));
+        QVERIFY(!window->remoteControl());
+        QVERIFY(!remote->isChecked());
         QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
 
+        const quint16 port = freePorts();
+        window->setRemoteControlAddress(QHostAddress::LocalHost, port);
         remote->trigger();
         QVERIFY(remote->isChecked());
         const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
@@ -205,31 +216,6 @@ private slots:
         QTcpSocket refused;
         refused.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(!refused.waitForConnected(1000));
-    }
-
-    // An address that cannot be listened on: a message box, and the window
-    // goes on without serving.
-    void addressInUseSaysSo()
-    {
-        auto window = makeWindow({});
-        window->show();
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-        window->setRemoteControlAddress(QHostAddress::LocalHost, taken.serverPort());
-        QString boxText;
-        QTimer::singleShot(200, [&boxText] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            boxText = box->text();
-            box->accept();
-        });
-        entry(*window)->trigger();
-        QVERIFY2(boxText.contains(QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())),
-                 qPrintable(boxText));
-        QVERIFY(!window->remoteControl());
-        QVERIFY(!entry(*window)->isChecked());
-        QCOMPARE(shownText(*window), QStringLiteral("Remote Control"));
     }
 
     // The window's --http serves from the start; the menu entry says where,
@@ -311,19 +297,21 @@ private slots:
     }
 
     // Each device on its own port, one after the other; a device not there
-    // yet is served with errors; a capture at the tool's pace is kept in
-    // memory and sent as a block; SIGTERM ends it with 0.
+    // yet is served with errors, and from when it appears; a capture at the
+    // tool's pace is kept in memory and sent as a block; SIGTERM ends it with 0.
     void serveServesEachDeviceOnItsPort()
     {
         SimulatedInstrument first;
         SimulatedInstrument second;
+        SimulatedInstrument later;
         first.setBaudRate(4000000);
         second.setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(555));
+        QTemporaryDir folder;
+        const QString link = folder.filePath("ttyZentaval");
         const quint16 port = freePorts(3);
         const QStringList devices {first.devicePath(), second.devicePath()};
-        auto process
-            = run(QStringList {"zentaval-cli", "serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}
-                  + devices + QStringList {"/dev/zentaval-not-yet"});
+        auto process = run(QStringList {"zentaval-cli", "serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}
+                           + devices + QStringList {link});
         QByteArray err;
         QVERIFY2(waitFor(*process, err, "S/N 555"), err.constData());
         for (int i = 0; i < 2; ++i)
@@ -333,6 +321,10 @@ private slots:
         QCOMPARE(ask(port, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
         QCOMPARE(ask(port + 1, "*IDN?"), QByteArray("Quorvane,731942K,555,1.07\n"));
         QCOMPARE(ask(port + 2, "MEAS:HEIG?;:SYST:ERR?"), QByteArray("9.91E37;-241,\"Hardware missing\"\n"));
+        QCOMPARE(ask(port + 2, "*IDN?"), QByteArray("Quorvane,731942K,0,0\n"));
+        QVERIFY(QFile::link(later.devicePath(), link));
+        QVERIFY2(waitFor(*process, err, (link + " at 127.0.0.1").toUtf8()), err.constData());
+        QCOMPARE(ask(port + 2, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
         // READ? waits for the next reading and answers it.
         QVERIFY(ask(port, "READ?").startsWith("0."));
         const QByteArray captured = ask(port, "CAPT;*OPC?;:CAPT:DATA?", 10 + 182650 + 1, 15000);
@@ -342,25 +334,6 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, 5000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 0);
-    }
-
-    // A named device that appears later is served from then on.
-    void serveWaitsForTheDevice()
-    {
-        SimulatedInstrument instrument;
-        QTemporaryDir folder;
-        const QString link = folder.filePath("ttyZentaval");
-        const quint16 port = freePorts(1);
-        auto process = run({"zentaval-cli", "serve", "--listen", QString::number(port), link});
-        QByteArray err;
-        QVERIFY2(waitFor(*process, err, "on 127.0.0.1:" + QByteArray::number(port)), err.constData());
-        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"),
-                 QByteArray("Quorvane,731942K,0,0;-241,\"Hardware missing\"\n"));
-        QVERIFY(QFile::link(instrument.devicePath(), link));
-        QVERIFY2(waitFor(*process, err, "serving"), err.constData());
-        QCOMPARE(ask(port, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
-        process->kill();
-        process->waitForFinished();
     }
 };
 
