@@ -93,25 +93,23 @@ private slots:
 
     void shippedMasks_data()
     {
-        QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("protocol");
         QTest::addColumn<int>("yScale");
         QTest::addColumn<MaskPolygon>("centre");
         QTest::addColumn<double>("limit"); // the forbidden regions begin at +-limit
-        QTest::newRow("nrz-hexagon") << "nrz-hexagon" << "NRZ hexagon" << int(YScale::Amplitudes)
-                                     << hexagon(0.25, 0.10, 0.25) << 0.9;
-        QTest::newRow("sff8431-host-tx") << "sff8431-host-tx" << "SFF-8431 host" << int(YScale::Millivolts)
-                                         << hexagon(0.38, 0.17, 95) << 350.0;
+        QTest::newRow("nrz-hexagon")
+            << "NRZ hexagon" << int(YScale::Amplitudes) << hexagon(0.25, 0.10, 0.25) << 0.9;
+        QTest::newRow("sff8431-host-tx")
+            << "SFF-8431 host" << int(YScale::Millivolts) << hexagon(0.38, 0.17, 95) << 350.0;
     }
     void shippedMasks()
     {
-        QFETCH(QString, name);
         QFETCH(QString, protocol);
         QFETCH(int, yScale);
         QFETCH(MaskPolygon, centre);
         QFETCH(double, limit);
         QCOMPARE(MaskFile::shippedNames(), QStringList({"nrz-hexagon", "sff8431-host-tx"}));
-        const MaskFile::Loaded loaded = MaskFile::load(name);
+        const MaskFile::Loaded loaded = MaskFile::load(QTest::currentDataTag());
         QVERIFY2(loaded.mask, qPrintable(loaded.error));
         const Mask &mask = *loaded.mask;
         QCOMPARE(mask.name, protocol);
