@@ -26,27 +26,30 @@ private:
         return probe.serverPort();
     }
 
-    // zentaval-cli serve on the devices, SCPI and HTTP on free ports, once
-    // it serves every device.
-    static std::unique_ptr<QProcess> serve(const QStringList &devices, quint16 scpiPort, quint16 httpPort)
+    // zentaval-cli serve on the devices, SCPI and HTTP on loopback, once it
+    // serves every device; stopped with SIGTERM when it goes.
+    struct Bench : QProcess
     {
-        auto process = std::make_unique<QProcess>();
-        process->start(QCoreApplication::applicationDirPath() + "/zentaval-cli",
-                       QStringList {"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(scpiPort), "--http",
-                                    QStringLiteral("127.0.0.1:%1").arg(httpPort)}
-                           + devices);
-        QByteArray err;
-        (void)QTest::qWaitFor([&] { return (err += process->readAllStandardError()).count("serving ") == devices.size(); },
-                              10000);
-        if (err.count("serving ") != devices.size())
-            qWarning() << err;
-        return process;
-    }
+        Bench(const QStringList &devices, quint16 scpiPort, quint16 httpPort)
+        {
+            start(QCoreApplication::applicationDirPath() + "/zentaval-cli",
+                  QStringList {"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(scpiPort), "--http",
+                               QStringLiteral("127.0.0.1:%1").arg(httpPort)}
+                      + devices);
+            QByteArray err;
+            const auto serving
+                = [&] { return (err += readAllStandardError()).count("serving ") == devices.size(); };
+            if (!QTest::qWaitFor(serving, 10000))
+                qWarning() << err;
+        }
+        ~Bench() override
+        {
+            terminate();
+            waitForFinished(5000);
+        }
+    };
 
-    static QString python()
-    {
-        return QStandardPaths::findExecutable(QStringLiteral("python3"), {QStringLiteral("/usr/bin")});
-    }
+    static QString python() { return QStandardPaths::findExecutable("python3", {"/usr/bin"}); }
 
     static QByteArray lineFrom(QProcess &process, int timeoutMs)
     {
@@ -68,7 +71,7 @@ private slots:
     void shippedPrometheusFilesPass()
     {
         QFETCH(QStringList, arguments);
-        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        const QString promtool = QStandardPaths::findExecutable("promtool");
         if (promtool.isEmpty())
             QSKIP("promtool is not installed (Debian: prometheus)");
         QProcess check;
@@ -83,43 +86,39 @@ private slots:
     // instrument down once it stops.
     void prometheusScrapesTheBench()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("prometheus")).isEmpty() || python().isEmpty())
+        if (QStandardPaths::findExecutable("prometheus").isEmpty() || python().isEmpty())
             QSKIP("prometheus or /usr/bin/python3 is not installed");
-        SimulatedInstrument first;
-        SimulatedInstrument second;
+        SimulatedInstrument first, second;
         second.setIdentificationAnswer(SimulatedInstrument::defaultIdentificationAnswer(555));
         // Height 0.45 UI, amplitude 380 mV at every reading.
         for (int i = 0; i < 400; ++i)
             first.queueMeasurementReply(QByteArray("read 0  1  12.5 380 45 52 9953.2", 32) + '\0');
         const quint16 httpPort = freePort();
-        auto bench = serve({first.devicePath(), second.devicePath()}, freePort(), httpPort);
+        const Bench bench({first.devicePath(), second.devicePath()}, freePort(), httpPort);
         QProcess prometheus;
         prometheus.start(python(), {QFINDTESTDATA("lab_clients.py"), "prometheus", "--target",
-                                    QStringLiteral("127.0.0.1:%1").arg(httpPort), "--device", first.devicePath(),
-                                    "--rules", QFINDTESTDATA("../../packaging/prometheus/zentaval-alerts.yml")});
+                                    QStringLiteral("127.0.0.1:%1").arg(httpPort), "--device",
+                                    first.devicePath(), "--rules",
+                                    QFINDTESTDATA("../../packaging/prometheus/zentaval-alerts.yml")});
         const QByteArray seen = lineFrom(prometheus, 60000);
         QVERIFY2(seen == "height=0.45 amplitude=0.38 rules=3", seen + prometheus.readAllStandardError());
         first.vanish();
         prometheus.write("stopped\n");
         QCOMPARE(lineFrom(prometheus, 30000), QByteArray("up=0"));
-        QVERIFY(prometheus.waitForFinished(15000));
-        QCOMPARE(prometheus.exitCode(), 0);
-        bench->terminate();
-        QVERIFY(bench->waitForFinished(5000));
+        QVERIFY(prometheus.waitForFinished(15000) && prometheus.exitCode() == 0);
     }
 
     // The page in a real browser: the reading appears and changes, the eye
     // captured meanwhile decodes, the trend is drawn, /metrics is linked.
     void pageShowsTheBench()
     {
-        if (python().isEmpty() || QStandardPaths::findExecutable(QStringLiteral("chromedriver")).isEmpty()
+        if (python().isEmpty() || QStandardPaths::findExecutable("chromedriver").isEmpty()
             || QProcess::execute(python(), {"-c", "import selenium"}) != 0)
             QSKIP("chromium-driver or python3-selenium is not installed");
         SimulatedInstrument instrument;
         instrument.setBaudRate(4000000);
-        const quint16 scpiPort = freePort();
-        const quint16 httpPort = freePort();
-        auto bench = serve({instrument.devicePath()}, scpiPort, httpPort);
+        const quint16 scpiPort = freePort(), httpPort = freePort();
+        const Bench bench({instrument.devicePath()}, scpiPort, httpPort);
         QProcess page;
         page.start(python(), {QFINDTESTDATA("lab_clients.py"), "page", "--url",
                               QStringLiteral("http://127.0.0.1:%1/").arg(httpPort)});
@@ -130,14 +129,11 @@ private slots:
         const QByteArray line = lineFrom(page, 90000);
         const QJsonObject shown = QJsonDocument::fromJson(line).object();
         QVERIFY2(!shown.isEmpty(), line + page.readAllStandardError());
-        QVERIFY(shown["first"].toString() != shown["later"].toString());
-        QCOMPARE(shown["first"].toString().toDouble() > 0, true);
-        QCOMPARE(shown["eyeWidth"].toInt(), 239);
-        QVERIFY(shown["trendLines"].toInt() >= 3);
-        QVERIFY(shown["metricsLinked"].toBool());
+        QVERIFY2(shown["first"].toString().toDouble() > 0 && shown["first"] != shown["later"]
+                     && shown["eyeWidth"].toInt() == 239 && shown["trendLines"].toInt() >= 3
+                     && shown["metricsLinked"].toBool(),
+                 line);
         QVERIFY(page.waitForFinished(15000));
-        bench->terminate();
-        QVERIFY(bench->waitForFinished(5000));
     }
 };
 
