@@ -181,7 +181,11 @@ void HttpConnection::takeInput()
         m_socket->readAll();
         return;
     }
-    for (;;) {
+    for (int taken = 0;; ++taken) {
+        if (taken == HttpServer::AnswersPerTurn) {
+            QTimer::singleShot(0, this, &HttpConnection::takeInput);
+            return;
+        }
         const qint64 room = HttpServer::MaximumHeadSize + 4 - m_input.size();
         if (room > 0 && m_socket->bytesAvailable() > 0)
             m_input += m_socket->read(room);

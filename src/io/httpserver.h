@@ -33,6 +33,10 @@ public:
     static constexpr qsizetype MaximumHeadSize = 8 * 1024;
     static constexpr int HeadTimeoutMs = 10 * 1000;
     static constexpr qint64 MaximumPendingOutput = 4 * 1024 * 1024;
+    // Requests a client sends ahead are answered this many at a time: the
+    // event loop runs between, so a client that pipelines thousands holds
+    // up neither the instrument nor the other clients.
+    static constexpr int AnswersPerTurn = 8;
     // From the unclaimed part of Prometheus's list of exporters' default
     // ports, beyond 9100-9999, which is full.
     static constexpr quint16 DefaultPort = 10731;
