@@ -79,9 +79,7 @@ private:
     // The next answer line without its LF; more lines than one stay in it.
     static QByteArray answer(QTcpSocket &socket, int timeoutMs = 3000)
     {
-        return receive(
-                   socket, [](const QByteArray &bytes) { return bytes.endsWith('\n'); }, timeoutMs)
-            .chopped(1);
+        return receive(socket, [](const QByteArray &bytes) { return bytes.endsWith('\n'); }, timeoutMs).chopped(1);
     }
 
     static QByteArray ask(QTcpSocket &socket, const QByteArray &line)
@@ -118,13 +116,9 @@ private:
     }
     static QList<double> values(const MeasurementRow &row)
     {
-        const double lock = row.lamp == LockLamp::Green ? 1 : 0;
-        return {row.heightValue().value(),
-                row.widthValue().value(),
-                row.amplitudeValue().value(),
-                MeasurementRow::number(row.rate).value(),
-                MeasurementRow::number(row.quality).value(),
-                lock};
+        return {row.heightValue().value(), row.widthValue().value(), row.amplitudeValue().value(),
+                MeasurementRow::number(row.rate).value(), MeasurementRow::number(row.quality).value(),
+                row.lamp == LockLamp::Green ? 1.0 : 0.0};
     }
 
 private slots:
@@ -173,8 +167,7 @@ private slots:
         auto socket = client();
         const MeasurementRow latest = *m_session->lastReading();
         int readings = 0;
-        connect(m_session.get(), &InstrumentSession::readingAccepted, socket.get(),
-                [&readings] { ++readings; });
+        connect(m_session.get(), &InstrumentSession::readingAccepted, socket.get(), [&readings] { ++readings; });
         const QList<QByteArray> answers = ask(*socket, "FETC?;READ?").split(';');
         QCOMPARE(readings, 1);
         QCOMPARE(values(answers.value(0)), values(latest));
@@ -201,11 +194,9 @@ private slots:
         QCOMPARE(readBlock(*socket), "#6182650" + bitmap + '\n');
         socket->write("CAPT:DATA? PNG\n");
         const QByteArray png = readBlock(*socket);
-        const int digits = png.at(1) - '0';
-        QCOMPARE(
-            QImage::fromData(png.mid(2 + digits, png.size() - 3 - digits), "PNG")
-                .convertToFormat(QImage::Format_RGB32),
-            Capture::shownPicture(QImage::fromData(bitmap, "BMP")).convertToFormat(QImage::Format_RGB32));
+        const QImage picture = QImage::fromData(png.mid(2 + png.at(1) - '0').chopped(1), "PNG");
+        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
+                 Capture::shownPicture(QImage::fromData(bitmap, "BMP")).convertToFormat(QImage::Format_RGB32));
         QTest::qWait(100);
         QCOMPARE(socket->readAll(), QByteArray());
 
@@ -382,46 +373,40 @@ private slots:
         QTRY_COMPARE(m_server->clientCount(), 0);
     }
 
-    // Real lab clients: pyvisa with its pure-Python backend, and netcat.
-    void pyvisaClient()
+    // Real lab clients: pyvisa with its pure-Python backend (the capture it
+    // wrote), and netcat (-N: the side shut after the input, as a script's pipe does).
+    void labClients_data()
     {
-        const QString python = "/usr/bin/python3";
-        QProcess check;
-        check.start(python, {"-c", "import pyvisa, pyvisa_py"});
-        if (!check.waitForFinished() || check.exitCode() != 0)
-            QSKIP("python3 with pyvisa and pyvisa-py is not installed (scripts/install-dependencies.sh)");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("pattern");
+        const QString identity = "Quorvane,731942K,20431,1\\.07\n";
+        QTest::newRow("pyvisa") << QStringList {"/usr/bin/python3", QFINDTESTDATA("pyvisa_client.py"), "PORT", "BITMAP"}
+                                << identity + "[\\s\\S]*";
+        QTest::newRow("netcat") << QStringList {"nc", "-N", "-q", "2", "127.0.0.1", "PORT"}
+                                << identity + "-113,\"Undefined header\"\n[^,\n]+(,[^,\n]+){5};[01]\n";
+    }
+    void labClients()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QString, pattern);
+        if (QStandardPaths::findExecutable(command[0]).isEmpty()
+            || (command[0] != "nc" && QProcess::execute(command[0], {"-c", "import pyvisa, pyvisa_py"}) != 0))
+            QSKIP("python3 with pyvisa and pyvisa-py, or netcat, is not installed (scripts/install-dependencies.sh)");
         serve();
         QTemporaryDir folder;
-        const QString bitmapFile = folder.filePath("capture.bmp");
+        const QString bitmap = folder.filePath("capture.bmp");
         QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(
-            python, {QFINDTESTDATA("pyvisa_client.py"), QString::number(m_server->serverPort()), bitmapFile});
+        process.start(command[0], command.mid(1)
+                                      .replaceInStrings("PORT", QString::number(m_server->serverPort()))
+                                      .replaceInStrings("BITMAP", bitmap));
+        process.write("*IDN?\nFETC:NOISE?\nSYST:ERR?\nREAD?;:FETC:LOCK?\n");
+        process.closeWriteChannel();
         QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000));
-        const QByteArray output = process.readAll();
-        QVERIFY2(process.exitCode() == 0 && output.contains("Quorvane,731942K,20431,1.07"),
-                 output.constData());
-        QFile bitmap(bitmapFile);
-        QVERIFY(bitmap.open(QIODevice::ReadOnly));
-        QCOMPARE(bitmap.readAll(), m_instrument->lastCapture());
-    }
-
-    void netcatClient()
-    {
-        if (QStandardPaths::findExecutable("nc").isEmpty())
-            QSKIP("netcat is not installed (scripts/install-dependencies.sh)");
-        serve();
-        QProcess nc;
-        // -N: the side is shut after the input, as a script's pipe does.
-        nc.start("nc", {"-N", "-q", "2", "127.0.0.1", QString::number(m_server->serverPort())});
-        nc.write("*IDN?\nFETC:NOISE?\nSYST:ERR?\nREAD?;:FETC:LOCK?\n");
-        nc.closeWriteChannel();
-        QVERIFY(QTest::qWaitFor([&] { return nc.state() == QProcess::NotRunning; }, 10000));
-        const QByteArray output = nc.readAllStandardOutput();
-        QVERIFY2(
-            matches("Quorvane,731942K,20431,1\\.07\n-113,\"Undefined header\"\n[^,\n]+(,[^,\n]+){5};[01]\n",
-                    output),
-            output.constData());
+        const QByteArray output = process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == 0 && matches(pattern, output), output + process.readAllStandardError());
+        QFile file(bitmap);
+        QVERIFY(command[0] == "nc"
+                || (file.open(QIODevice::ReadOnly) && file.readAll() == m_instrument->lastCapture()));
     }
 };
 
