@@ -74,16 +74,11 @@ private:
         return QTest::qWaitFor([&] { return (err += process.readAllStandardError()).contains(text); }, 8000);
     }
 
-    static QAction *entry(MainWindow &window)
-    {
-        return window.findChild<QAction *>(QStringLiteral("remoteControlAction"));
-    }
-
-    // The entry's text as the menu shows it when it opens.
+    // The Remote Control entry's text as the menu shows it when it opens.
     static QString shownText(MainWindow &window)
     {
         emit window.findChild<QMenu *>()->aboutToShow();
-        return entry(window)->text();
+        return window.findChild<QAction *>(QStringLiteral("remoteControlAction"))->text();
     }
 
 private slots:
@@ -204,7 +199,7 @@ private slots:
         QCOMPARE(http->text(), QStringLiteral("Web Page and Metrics"));
         QCOMPARE(readingJson(), QByteArray());
 
-        QAction *remote = entry(*window);
+        auto *remote = window->findChild<QAction *>(QStringLiteral("remoteControlAction"));
         QCOMPARE(remote->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
@@ -277,17 +272,14 @@ private slots:
         QByteArray err;
         QVERIFY2(waitFor(*process, err, "S/N 555"), err.constData());
         for (int i = 0; i < 2; ++i)
-            QVERIFY2(
-                err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(devices[i]).arg(port + i).toUtf8()),
-                err.constData());
+            QVERIFY2(err.contains(QStringLiteral("%1 on 127.0.0.1:%2").arg(devices[i]).arg(port + i).toUtf8()), err);
         QCOMPARE(ask(port, "*IDN?"), QByteArray("Quorvane,731942K,20431,1.07\n"));
         QCOMPARE(ask(port + 1, "*IDN?"), QByteArray("Quorvane,731942K,555,1.07\n"));
-        QCOMPARE(ask(port + 2, "MEAS:HEIG?;:SYST:ERR?"), QByteArray("9.91E37;-241,\"Hardware missing\"\n"));
-        QCOMPARE(ask(port + 2, "*IDN?"), QByteArray("Quorvane,731942K,0,0\n"));
+        QCOMPARE(ask(port + 2, "MEAS:HEIG?;:SYST:ERR?;*IDN?"),
+                 QByteArray("9.91E37;-241,\"Hardware missing\";Quorvane,731942K,0,0\n"));
         QVERIFY(QFile::link(later.devicePath(), link));
         QVERIFY2(waitFor(*process, err, (link + " at 127.0.0.1").toUtf8()), err.constData());
         QCOMPARE(ask(port + 2, "*IDN?;:SYST:ERR?"), QByteArray("Quorvane,731942K,20431,1.07;0,\"No error\"\n"));
-        // READ? waits for the next reading and answers it.
         QVERIFY(ask(port, "READ?").startsWith("0."));
         const QByteArray captured = ask(port, "CAPT;*OPC?;:CAPT:DATA?", 10 + 182650 + 1, 15000);
         QCOMPARE(captured, "1;#6182650" + first.lastCapture() + '\n');
