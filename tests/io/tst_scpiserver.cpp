@@ -317,7 +317,6 @@ private slots:
         QCOMPARE(fifth->readAll(), QByteArray());
         for (auto &socket : clients)
             QCOMPARE(ask(*socket, "*TST?"), QByteArray("0"));
-        // One leaves: a new one is served.
         clients.front()->disconnectFromHost();
         QTRY_COMPARE(m_server->clientCount(), 3);
         auto next = client();
