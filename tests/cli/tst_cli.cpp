@@ -88,7 +88,6 @@ QList<QStringList> rows(const QByteArray &log)
             qsizetype lastKey = -1;
             for (const QString &column : Columns) {
                 const qsizetype key = line.indexOf('"' + column.toLatin1() + "\":");
-                // The keys in the columns' order.
                 cells << (key > lastKey ? object.value(column).toVariant().toString() : "out of order");
                 lastKey = key;
             }
@@ -120,7 +119,6 @@ bool put(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// How many of the picture's pixels have one of the colours.
 int pixelsOf(const QImage &picture, const QList<QColor> &colours)
 {
     int count = 0;
@@ -179,8 +177,7 @@ private slots:
         usage("compare with a negative limit", {"compare", "--min-open", "-5", "a.png", "b.png"}, "--min-open");
         usage("compare with a limit that is no number", {"compare", "--max-changed", "x", "a", "b"}, "--max-changed");
         usage("compare into a bitmap", {"compare", "--output", "d.bmp", "a.png", "b.png"}, ".png");
-        usage("limit of compare given to measure", {"measure", "--max-changed", "3"},
-              "--max-changed is no option of measure");
+        usage("limit of compare given to measure", {"measure", "--max-changed", "3"}, "--max-changed is no option");
         usage("mask without a picture", {"mask", "nrz-hexagon"}, "MASK PICTURE...");
         usage("one annotated picture for two", {"mask", "--output", "a.png", "m", "a.png", "b.png"}, "one PICTURE");
         usage("margin beyond 100", {"mask", "--min-margin", "101", "m", "a.png"}, "--min-margin");
