@@ -128,36 +128,31 @@ private slots:
             : kind == "string"                   ? Scpi::stringParameter(input).value_or("none")
                                                  : Scpi::identity(input);
         QLocale::setDefault(QLocale::system());
-        QCOMPARE(text, kind == "block" ? expected + input : kind == "identity" ? "Quorvane,731942K," + expected : expected);
+        QCOMPARE(text, kind == "block"  ? expected + input
+                 : kind == "identity" ? "Quorvane,731942K," + expected
+                                      : expected);
         if (kind == "string" && expected != "none")
             QCOMPARE(Scpi::stringParameter(Scpi::quotedString(expected)), expected);
     }
 
-    // Each connection's queue: oldest first, at most 16, the last entry
-    // standing for every one lost.
-    void queuesErrors_data()
-    {
-        QTest::addColumn<int>("more");
-        QTest::addColumn<int>("kept");
-        QTest::newRow("sixteen fit") << 15 << 15;
-        QTest::newRow("overflow replaces the last") << 40 << 14;
-    }
+    // Each connection's queue: oldest first, at most 16 (sixteen fit, then
+    // overflow replaces the last), the last entry standing for every one lost.
     void queuesErrors()
     {
-        QFETCH(int, more);
-        QFETCH(int, kept);
         Scpi::Status status;
-        status.queueError(Scpi::InputBufferOverrun);
-        for (int i = 0; i < more; ++i)
-            status.queueError(Scpi::MissingParameter);
-        QCOMPARE(status.errorCount(), 16);
-        QCOMPARE(status.takeError(), QByteArray("-363,\"Input buffer overrun\""));
-        for (int i = 0; i < kept; ++i)
-            QCOMPARE(status.takeError(), QByteArray("-109,\"Missing parameter\""));
-        if (kept < more)
-            QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
-        QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
-        QCOMPARE(status.errorCount(), 0);
+        for (const auto &[more, kept] : {std::pair {15, 15}, std::pair {40, 14}}) {
+            status.queueError(Scpi::InputBufferOverrun);
+            for (int i = 0; i < more; ++i)
+                status.queueError(Scpi::MissingParameter);
+            QCOMPARE(status.errorCount(), 16);
+            QCOMPARE(status.takeError(), QByteArray("-363,\"Input buffer overrun\""));
+            for (int i = 0; i < kept; ++i)
+                QCOMPARE(status.takeError(), QByteArray("-109,\"Missing parameter\""));
+            if (kept < more)
+                QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
+            QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
+            QCOMPARE(status.errorCount(), 0);
+        }
         // A reason follows the text, printable and without a quote.
         status.queueError(Scpi::ExecutionError, QStringLiteral("m.yaml: line 2: \"x\"\n\x1b[2J"));
         QCOMPARE(status.takeError(), QByteArray("-200,\"Execution error; m.yaml: line 2: ?x???[2J\""));
