@@ -28,10 +28,8 @@ private:
     {
         for (quint16 first = 20000 + quint16(QCoreApplication::applicationPid() % 20000);; first += 7) {
             bool allFree = true;
-            for (int i = 0; i < count && allFree; ++i) {
-                QTcpServer probe;
-                allFree = probe.listen(QHostAddress::LocalHost, quint16(first + i));
-            }
+            for (int i = 0; i < count && allFree; ++i)
+                allFree = QTcpServer().listen(QHostAddress::LocalHost, quint16(first + i));
             if (allFree)
                 return first;
         }
@@ -286,8 +284,7 @@ private slots:
 
         ::kill(pid_t(process->processId()), SIGTERM);
         QVERIFY(QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, 5000));
-        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process->exitCode(), 0);
+        QCOMPARE(process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1, 0);
     }
 };
 
