@@ -208,8 +208,7 @@ private slots:
         const QByteArray raw = "Model 731942K \x1b]0;owned\aS/N 7\x1b[2J\r FW 1.07";
         second->setIdentificationAnswer('\x02' + raw + '\n');
         const QByteArray shown = R"(Model 731942K \x1b]0;owned\x07S/N 7\x1b[2J\r FW 1.07)";
-        QSerialPort holder;
-        holder.setPortName(held->devicePath());
+        QSerialPort holder(held->devicePath());
         QVERIFY(holder.open(QIODevice::ReadWrite));
         const QString missing = m_dir.filePath("ttyMissing");
 
@@ -361,8 +360,7 @@ private slots:
         cli.signal(SIGTERM);
         QCOMPARE(cli.result(), 0);
         const QByteArray log = fileBytes(path);
-        QVERIFY(log.startsWith(beforeReturn));
-        QVERIFY(log.endsWith('\n'));
+        QVERIFY(log.startsWith(beforeReturn) && log.endsWith('\n'));
         const QByteArray returned = log.mid(beforeReturn.size());
         QVERIFY2(returned.startsWith("# connected 20") && returned.contains(identification(2).toUtf8() + "\n"),
                  returned.constData());
@@ -451,8 +449,7 @@ private slots:
                      qPrintable(picture.text("Time")));
             const QDateTime readingTime = QDateTime::fromString(picture.text("time"), Qt::ISODateWithMs);
             QVERIFY2(readingTime >= started && readingTime <= time, qPrintable(picture.text("time")));
-            QVERIFY2(simulated->received().startsWith("?\r\nread\r\nSCAN\r\n"),
-                     simulated->received().constData());
+            QVERIFY2(simulated->received().startsWith("?\r\nread\r\nSCAN\r\n"), simulated->received().constData());
             const QStringList keys = picture.textKeys();
             QVERIFY2(!keys.contains("limits") && !keys.contains("pass"), qPrintable(keys.join(',')));
         }
