@@ -23,56 +23,48 @@ private slots:
         using Q = Scpi::Quantity;
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QByteArray &line, const QStringList &expected) {
+            QTest::newRow(name) << line << expected.join(" | ");
+        };
         const QString height = unit(C::Fetch, Q::Height);
         const QString undefined = QStringLiteral("-113");
-        QTest::newRow("long form, lower case") << QByteArray("fetch:height?") << height;
-        QTest::newRow("short form, any case") << QByteArray("fEtC:hEiG?") << height;
-        QTest::newRow("leading colon, blanks") << QByteArray("  :FETC:HEIG?\t ") << height;
-        QTest::newRow("between forms is no form") << QByteArray("FETCH:HEIGH?") << undefined;
-        QTest::newRow("short form one letter short") << QByteArray("FET:HEIG?") << undefined;
-        QTest::newRow("lock") << QByteArray("fetc:lock?") << unit(C::Fetch, Q::Lock);
-        QTest::newRow("measure") << QByteArray("MEAS:AMPL?") << unit(C::Measure, Q::Amplitude);
-        QTest::newRow("command is not its query") << QByteArray("*IDN") << undefined;
-        QTest::newRow("query is not its command") << QByteArray("CAPT?") << undefined;
+        row("long form, lower case", "fetch:height?", {height});
+        row("short form, any case", "fEtC:hEiG?", {height});
+        row("leading colon, blanks", "  :FETC:HEIG?\t ", {height});
+        row("between forms is no form", "FETCH:HEIGH?", {undefined});
+        row("short form one letter short", "FET:HEIG?", {undefined});
+        row("lock", "fetc:lock?", {unit(C::Fetch, Q::Lock)});
+        row("measure", "MEAS:AMPL?", {unit(C::Measure, Q::Amplitude)});
+        row("command is not its query", "*IDN", {undefined});
+        row("query is not its command", "CAPT?", {undefined});
         // ';' joins messages; the path stays at the previous node.
-        QTest::newRow("relative twice") << QByteArray("MEAS:RATE?;QUAL?;LOCK?")
-                                        << unit(C::Measure, Q::Rate) + " | " + unit(C::Measure, Q::Quality)
-                + " | " + unit(C::Measure, Q::Lock);
-        QTest::newRow("colon: root") << QByteArray("FETC:HEIG?;:READ?") << height + " | " + unit(C::Read);
-        QTest::newRow("without colon stays below") << QByteArray("FETC:HEIG?;READ?") << height + " | -113";
-        QTest::newRow("common command keeps the path")
-            << QByteArray("FETC:HEIG?;*OPC?;WIDT?")
-            << height + " | " + unit(C::OperationCompleteQuery) + " | " + unit(C::Fetch, Q::Width);
-        QTest::newRow("error, then more") << QByteArray("FOO?;*IDN?") << "-113 | " + unit(C::Identify);
-        // Optional nodes.
-        QTest::newRow("capture immediate") << QByteArray("CAPTure:IMMediate") << unit(C::Capture);
-        QTest::newRow("error next long") << QByteArray("SYSTem:ERRor:NEXT?") << unit(C::ErrorNextQuery);
-        // Parameters.
-        QTest::newRow("ese two values") << QByteArray("*ESE 1,2") << QStringLiteral("-108");
-        QTest::newRow("ese empty value") << QByteArray("*ESE ,") << QStringLiteral("-108");
-        QTest::newRow("data, png") << QByteArray("capt:data? png")
-                                   << unit(C::CaptureDataQuery, Q::All, "png");
-        QTest::newRow("quoted ; stays in parameter")
-            << QByteArray("CAPT:DATA? \"a;b\";*TST?")
-            << unit(C::CaptureDataQuery, Q::All, "\"a;b\"") + " | " + unit(C::SelfTestQuery);
-        QTest::newRow("tab") << QByteArray("*ESE\t4") << unit(C::EventEnable, Q::All, "4");
-        // The mask commands: a string to select, four queries.
-        QTest::newRow("mask select") << QByteArray("mask:sel \"nrz-hexagon\"")
-                                     << unit(C::MaskSelect, Q::All, "\"nrz-hexagon\"");
-        QTest::newRow("mask queries") << QByteArray("MASK:SELect?;HITS?;MARG?;STATe?")
-                                      << unit(C::MaskSelectQuery) + " | " + unit(C::MaskHitsQuery) + " | "
-                + unit(C::MaskMarginQuery) + " | " + unit(C::MaskStateQuery);
-        QTest::newRow("mask select needs a name") << QByteArray("MASK:SEL") << QStringLiteral("-109");
-        QTest::newRow("mask hits takes none") << QByteArray("MASK:HITS? 3") << QStringLiteral("-108");
-        // Nothing to execute.
-        QTest::newRow("empty line") << QByteArray("") << QString();
-        QTest::newRow("CR alone") << QByteArray("\r") << QString();
-        QTest::newRow("empty units") << QByteArray(";;*TST?;") << unit(C::SelfTestQuery);
-        // Garbage.
-        QTest::newRow("double colon") << QByteArray("FETC::HEIG?") << undefined;
-        QTest::newRow("question mark inside") << QByteArray("FETC?:HEIG?") << undefined;
-        QTest::newRow("binary") << QByteArray("\x01\xff\xfe\x80;\x7f", 6) << QStringLiteral("-113 | -113");
-        QTest::newRow("NUL inside header") << QByteArray("*ID\0N?", 6) << undefined;
+        row("relative twice", "MEAS:RATE?;QUAL?;LOCK?",
+            {unit(C::Measure, Q::Rate), unit(C::Measure, Q::Quality), unit(C::Measure, Q::Lock)});
+        row("colon: root", "FETC:HEIG?;:READ?", {height, unit(C::Read)});
+        row("without colon stays below", "FETC:HEIG?;READ?", {height, undefined});
+        row("common command keeps the path", "FETC:HEIG?;*OPC?;WIDT?",
+            {height, unit(C::OperationCompleteQuery), unit(C::Fetch, Q::Width)});
+        row("error, then more", "FOO?;*IDN?", {undefined, unit(C::Identify)});
+        row("capture immediate", "CAPTure:IMMediate", {unit(C::Capture)});
+        row("error next long", "SYSTem:ERRor:NEXT?", {unit(C::ErrorNextQuery)});
+        row("ese two values", "*ESE 1,2", {"-108"});
+        row("ese empty value", "*ESE ,", {"-108"});
+        row("data, png", "capt:data? png", {unit(C::CaptureDataQuery, Q::All, "png")});
+        row("quoted ; stays in parameter", "CAPT:DATA? \"a;b\";*TST?",
+            {unit(C::CaptureDataQuery, Q::All, "\"a;b\""), unit(C::SelfTestQuery)});
+        row("tab", "*ESE\t4", {unit(C::EventEnable, Q::All, "4")});
+        row("mask select", "mask:sel \"nrz-hexagon\"", {unit(C::MaskSelect, Q::All, "\"nrz-hexagon\"")});
+        row("mask queries", "MASK:SELect?;HITS?;MARG?;STATe?",
+            {unit(C::MaskSelectQuery), unit(C::MaskHitsQuery), unit(C::MaskMarginQuery), unit(C::MaskStateQuery)});
+        row("mask select needs a name", "MASK:SEL", {"-109"});
+        row("mask hits takes none", "MASK:HITS? 3", {"-108"});
+        row("empty line", "", {});
+        row("CR alone", "\r", {});
+        row("empty units", ";;*TST?;", {unit(C::SelfTestQuery)});
+        row("double colon", "FETC::HEIG?", {undefined});
+        row("question mark inside", "FETC?:HEIG?", {undefined});
+        row("binary", QByteArray("\x01\xff\xfe\x80;\x7f", 6), {undefined, undefined});
+        row("NUL inside header", QByteArray("*ID\0N?", 6), {undefined});
     }
     void parsesLines()
     {
@@ -86,117 +78,81 @@ private slots:
         QCOMPARE(parts.join(QStringLiteral(" | ")), expected);
     }
 
-    // Numbers use '.' whatever the locale.
-    void writesNumbers_data()
+    // Numbers with '.' whatever the locale, block headers, string
+    // parameters ("none" when no string), *IDN?'s serial and firmware after
+    // "Quorvane,731942K,": printable words without ',' or ';', "0" for one missing.
+    void writesAndReadsText_data()
     {
-        QTest::addColumn<double>("value");
+        QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("fraction") << 0.45 << QByteArray("0.45");
-        QTest::newRow("rate") << 9953.2 << QByteArray("9953.2");
-        QTest::newRow("whole") << 350.0 << QByteArray("350");
-        QTest::newRow("large") << 1.5e20 << QByteArray("1.5E+20");
-        QTest::newRow("small") << 1.25e-7 << QByteArray("1.25E-07");
-        QTest::newRow("negative") << -3.5 << QByteArray("-3.5");
+        const auto row = [](const char *name, const QByteArray &input, const QByteArray &expected) {
+            QTest::newRow(name) << input << expected;
+        };
+        row("number: fraction", "0.45", "0.45");
+        row("number: rate", "9953.2", "9953.2");
+        row("number: whole", "350", "350");
+        row("number: large", "1.5e20", "1.5E+20");
+        row("number: small", "1.25e-7", "1.25E-07");
+        row("number: negative", "-3.5", "-3.5");
+        row("block: empty", "", "#10");
+        row("block: one byte", "\n", "#11");
+        row("block: nine", QByteArray(9, 'x'), "#19");
+        row("block: ten", QByteArray(10, 'x'), "#210");
+        row("block: capture", QByteArray(182650, '\n'), "#6182650");
+        row("string: double quotes", "\"a b\"", "a b");
+        row("string: single quotes, doubled inside", "'it''s'", "it's");
+        row("string: the other quote inside", "\"it's\"", "it's");
+        row("string: empty", "\"\"", "");
+        row("string: unquoted", "nrz", "none");
+        row("string: quote alone inside", "\"a\"b\"", "none");
+        row("string: unclosed", "\"a", "none");
+        row("string: mixed quotes", "\"a'", "none");
+        row("identity: S/N, FW", "\x02Model 731942K S/N 20431 FW 1.07\n", "20431,1.07");
+        row("identity: SN", "\x02Model 731942K SN 77 FW 2.0\r\n", "77,2.0");
+        row("identity: lower-case labels", "731942K s/n A1 fw 3", "A1,3");
+        row("identity: no serial", "\x02Model 731942K FW 1.07\n", "0,1.07");
+        row("identity: nothing", "", "0,0");
+        row("identity: label last", "731942K FW", "0,0");
+        row("identity: ,;", "731942K S/N 12,34;5 FW 1;rm", "12,1");
+        row("identity: control bytes", "731942K S/N 12\x1b[2J FW 1\x07x", "12,1");
+        row("identity: high bytes", "731942K S/N ab\xff\xfe FW \xe9x", "ab,x");
     }
-    void writesNumbers()
+    void writesAndReadsText()
     {
-        QFETCH(double, value);
+        QFETCH(QByteArray, input);
         QFETCH(QByteArray, expected);
+        const QByteArray kind = QByteArray(QTest::currentDataTag()).split(':').first();
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        const QByteArray text = Scpi::number(value);
+        const QByteArray text = kind == "number" ? Scpi::number(input.toDouble())
+            : kind == "block"                    ? Scpi::definiteLengthBlock(input)
+            : kind == "string"                   ? Scpi::stringParameter(input).value_or("none")
+                                                 : Scpi::identity(input);
         QLocale::setDefault(QLocale::system());
-        QCOMPARE(text, expected);
-    }
-
-    void writesBlocks_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("header");
-        QTest::newRow("empty") << QByteArray() << QByteArray("#10");
-        QTest::newRow("one byte") << QByteArray("\n") << QByteArray("#11");
-        QTest::newRow("nine") << QByteArray(9, 'x') << QByteArray("#19");
-        QTest::newRow("ten") << QByteArray(10, 'x') << QByteArray("#210");
-        QTest::newRow("capture") << QByteArray(182650, '\n') << QByteArray("#6182650");
-    }
-    void writesBlocks()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, header);
-        QCOMPARE(Scpi::definiteLengthBlock(bytes), header + bytes);
-    }
-
-    // A string parameter's text, or none when it is no string.
-    void readsStrings_data()
-    {
-        QTest::addColumn<QByteArray>("parameter");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("double quotes") << QByteArray("\"a b\"") << QByteArray("a b");
-        QTest::newRow("single quotes, doubled inside") << QByteArray("'it''s'") << QByteArray("it's");
-        QTest::newRow("the other quote inside") << QByteArray("\"it's\"") << QByteArray("it's");
-        QTest::newRow("empty") << QByteArray("\"\"") << QByteArray("");
-        QTest::newRow("unquoted") << QByteArray("nrz") << QByteArray("none");
-        QTest::newRow("quote alone inside") << QByteArray("\"a\"b\"") << QByteArray("none");
-        QTest::newRow("unclosed") << QByteArray("\"a") << QByteArray("none");
-        QTest::newRow("mixed quotes") << QByteArray("\"a'") << QByteArray("none");
-    }
-    void readsStrings()
-    {
-        QFETCH(QByteArray, parameter);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(Scpi::stringParameter(parameter).value_or("none"), expected);
-        if (expected != "none")
+        QCOMPARE(text, kind == "block"  ? expected + input
+                 : kind == "identity" ? "Quorvane,731942K," + expected
+                                      : expected);
+        if (kind == "string" && expected != "none")
             QCOMPARE(Scpi::stringParameter(Scpi::quotedString(expected)), expected);
     }
 
-    // *IDN?'s serial and firmware after "Quorvane,731942K,": printable words
-    // without ',' or ';', "0" for one missing.
-    void identifies_data()
-    {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("S/N, FW") << QByteArray("\x02Model 731942K S/N 20431 FW 1.07\n")
-                                 << QByteArray("20431,1.07");
-        QTest::newRow("SN") << QByteArray("\x02Model 731942K SN 77 FW 2.0\r\n") << QByteArray("77,2.0");
-        QTest::newRow("lower-case labels") << QByteArray("731942K s/n A1 fw 3") << QByteArray("A1,3");
-        QTest::newRow("no serial") << QByteArray("\x02Model 731942K FW 1.07\n") << QByteArray("0,1.07");
-        QTest::newRow("nothing") << QByteArray() << QByteArray("0,0");
-        QTest::newRow("label last") << QByteArray("731942K FW") << QByteArray("0,0");
-        QTest::newRow(",;") << QByteArray("731942K S/N 12,34;5 FW 1;rm") << QByteArray("12,1");
-        QTest::newRow("control bytes") << QByteArray("731942K S/N 12\x1b[2J FW 1\x07x") << QByteArray("12,1");
-        QTest::newRow("high bytes") << QByteArray("731942K S/N ab\xff\xfe FW \xe9x") << QByteArray("ab,x");
-    }
-    void identifies()
-    {
-        QFETCH(QByteArray, answer);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(Scpi::identity(answer), "Quorvane,731942K," + expected);
-    }
-
-    // Each connection's queue: oldest first, at most 16, the last entry
-    // standing for every one lost.
-    void queuesErrors_data()
-    {
-        QTest::addColumn<int>("more");
-        QTest::addColumn<int>("kept");
-        QTest::newRow("sixteen fit") << 15 << 15;
-        QTest::newRow("overflow replaces the last") << 40 << 14;
-    }
+    // Each connection's queue: oldest first, at most 16 (sixteen fit, then
+    // overflow replaces the last), the last entry standing for every one lost.
     void queuesErrors()
     {
-        QFETCH(int, more);
-        QFETCH(int, kept);
         Scpi::Status status;
-        status.queueError(Scpi::InputBufferOverrun);
-        for (int i = 0; i < more; ++i)
-            status.queueError(Scpi::MissingParameter);
-        QCOMPARE(status.errorCount(), 16);
-        QCOMPARE(status.takeError(), QByteArray("-363,\"Input buffer overrun\""));
-        for (int i = 0; i < kept; ++i)
-            QCOMPARE(status.takeError(), QByteArray("-109,\"Missing parameter\""));
-        if (kept < more)
-            QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
-        QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
-        QCOMPARE(status.errorCount(), 0);
+        for (const auto &[more, kept] : {std::pair {15, 15}, std::pair {40, 14}}) {
+            status.queueError(Scpi::InputBufferOverrun);
+            for (int i = 0; i < more; ++i)
+                status.queueError(Scpi::MissingParameter);
+            QCOMPARE(status.errorCount(), 16);
+            QCOMPARE(status.takeError(), QByteArray("-363,\"Input buffer overrun\""));
+            for (int i = 0; i < kept; ++i)
+                QCOMPARE(status.takeError(), QByteArray("-109,\"Missing parameter\""));
+            if (kept < more)
+                QCOMPARE(status.takeError(), QByteArray("-350,\"Queue overflow\""));
+            QCOMPARE(status.takeError(), QByteArray("0,\"No error\""));
+            QCOMPARE(status.errorCount(), 0);
+        }
         // A reason follows the text, printable and without a quote.
         status.queueError(Scpi::ExecutionError, QStringLiteral("m.yaml: line 2: \"x\"\n\x1b[2J"));
         QCOMPARE(status.takeError(), QByteArray("-200,\"Execution error; m.yaml: line 2: ?x???[2J\""));
