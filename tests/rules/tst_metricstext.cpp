@@ -3,7 +3,6 @@
 #include <QTest>
 
 #include <cmath>
-#include <limits>
 
 // The Prometheus text format as a scrape reads it.
 class TestMetricsText : public QObject
@@ -20,10 +19,8 @@ private slots:
         QTest::newRow("fraction") << MetricsText::number(0.35) << QByteArray("0.35");
         QTest::newRow("bytes a second") << MetricsText::number(9953.1e6 / 8) << QByteArray("1244137500");
         QTest::newRow("small") << MetricsText::number(1e-6) << QByteArray("1e-06");
-        QTest::newRow("negative zero") << MetricsText::number(-0.0) << QByteArray("0");
         QTest::newRow("not a number") << MetricsText::number(std::nan("")) << QByteArray("NaN");
-        QTest::newRow("infinite") << MetricsText::number(-std::numeric_limits<double>::infinity())
-                                  << QByteArray("-Inf");
+        QTest::newRow("infinite") << MetricsText::number(-INFINITY) << QByteArray("-Inf");
         QTest::newRow("label value") << MetricsText::labelValue("a\\b\"c\nd é") << QByteArray("a\\\\b\\\"c\\nd é");
         QTest::newRow("help keeps quotes") << MetricsText::helpText("say \"x\"\\\n") << QByteArray("say \"x\"\\\\\\n");
     }
