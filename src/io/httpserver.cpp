@@ -1,10 +1,10 @@
 #include "io/httpserver.h"
 
 #include "io/labview.h"
+#include "io/listenaddress.h"
 #include "rules/metricstext.h"
 
 #include <QFile>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -13,22 +13,6 @@
 #include <cstring>
 
 namespace {
-
-class Listener : public QTcpServer
-{
-public:
-    Listener(std::function<void(qintptr)> accept, QObject *parent)
-        : QTcpServer(parent)
-        , m_accept(std::move(accept))
-    {
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_accept(descriptor); }
-
-private:
-    std::function<void(qintptr)> m_accept;
-};
 
 // A request head as far as this server reads it.
 struct Request
@@ -305,7 +289,7 @@ void HttpConnection::drop()
 HttpServer::HttpServer(LabView *view, QObject *parent)
     : QObject(parent)
     , m_view(view)
-    , m_listener(new Listener([this](qintptr descriptor) { accept(descriptor); }, this))
+    , m_listener(new ConnectionListener([this](qintptr descriptor) { accept(descriptor); }, this))
 {
 }
 

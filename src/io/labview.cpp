@@ -76,10 +76,13 @@ void LabView::addSession(InstrumentSession *session, const QString &name)
             one->trend.back().lineBreak = true;
     });
     connect(session, &InstrumentSession::scanEnded, this, [this, one] { keepCapture(*one); });
-    // The mask's judgement is drawn over the picture: another mask, or none,
-    // makes it again.
+    // The mask's judgement is drawn over the picture: a new judgement makes
+    // it again, and so does no mask (a mask set is judged at once).
     connect(session, &InstrumentSession::maskJudged, this, [this, one] { keepCapture(*one, true); });
-    connect(session, &InstrumentSession::maskChanged, this, [this, one] { keepCapture(*one, true); });
+    connect(session, &InstrumentSession::maskChanged, this, [this, one] {
+        if (!one->session->mask())
+            keepCapture(*one, true);
+    });
     connect(session, &QObject::destroyed, this, [this, one] {
         m_served.erase(std::remove_if(m_served.begin(), m_served.end(),
                                       [one](const std::unique_ptr<Served> &served) { return served.get() == one; }),

@@ -1,6 +1,7 @@
 #include "io/scpiserver.h"
 
 #include "io/capturefile.h"
+#include "io/listenaddress.h"
 #include "io/instrumentsession.h"
 #include "io/maskfile.h"
 #include "rules/capture.h"
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -21,22 +21,6 @@
 #endif
 
 namespace {
-
-class Listener : public QTcpServer
-{
-public:
-    Listener(std::function<void(qintptr)> accept, QObject *parent)
-        : QTcpServer(parent)
-        , m_accept(std::move(accept))
-    {
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_accept(descriptor); }
-
-private:
-    std::function<void(qintptr)> m_accept;
-};
 
 QByteArray quantityAnswer(const std::optional<MeasurementRow> &reading, Scpi::Quantity quantity)
 {
@@ -648,7 +632,7 @@ void ScpiConnection::drop()
 ScpiServer::ScpiServer(InstrumentSession *session, QObject *parent)
     : QObject(parent)
     , m_session(session)
-    , m_listener(new Listener([this](qintptr descriptor) { accept(descriptor); }, this))
+    , m_listener(new ConnectionListener([this](qintptr descriptor) { accept(descriptor); }, this))
 {
     connect(session, &InstrumentSession::readingAccepted, this, [this] {
         for (ScpiConnection *connection : std::as_const(m_connections))
